@@ -1,0 +1,21 @@
+// Serial line set-up: open the node, then raw mode with speed, size, parity and stop bits.
+#pragma once
+
+#include <termios.h>
+
+struct SpeedEntry {
+    int speed;
+    speed_t code;
+};
+
+// Accepted line speeds, searched in this order.
+constexpr SpeedEntry speed_table[] = {
+    {115200, B115200}, {57600, B57600}, {38400, B38400}, {19200, B19200}, {9600, B9600},
+    {4800, B4800},     {2400, B2400},   {1200, B1200},   {300, B300},
+};
+
+int open_port(const char* path);
+int setup_port(int fd, int speed, int data_bits, char parity, int stop_bits, int read_timeout);
+// Note the order: stop bits before parity.
+int configure_port(int fd, int speed, int data_bits, int stop_bits, char parity, int read_timeout);
+void set_port_speed(int fd, int speed);
