@@ -1,0 +1,163 @@
+#include "UdpClient.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "log.h"
+#include "resolve.h"
+#include "thread_arg.h"
+
+namespace {
+
+int start_entry(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
+{
+    if (index < 0 || index >= MAX_CONNECTIONS)
+        return -1;
+    client_reset(index, host, ip, port, on_receive);
+    UdpClientOpen(index);
+    return 0;
+}
+
+void receive_loop(int index, int sock)
+{
+    ClientConnection& entry = client_table[index];
+    // Large and per thread: kept on the thread's stack, not in static storage.
+    char buffer[CLIENT_RECV_SIZE + 1];
+    for (;;) {
+        memset(buffer, 0, sizeof buffer);
+        sockaddr_in from;
+        socklen_t from_len = sizeof from;
+        ssize_t n = recvfrom(sock, buffer, CLIENT_RECV_SIZE, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
+        if (n <= 0) {
+            int err = errno;
+            log_print(LOG_ERROR, "[%s %d] Error： recvfrom error code :%d info: '%s'\n", LOG_SRC, __LINE__, err,
+                      strerror(err));
+            return;
+        }
+        log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_SRC, __LINE__, buffer,
+                  static_cast<int>(n));
+        if (entry.on_receive)
+            entry.on_receive(index, buffer, static_cast<int>(n));
+    }
+}
+
+void* udp_receive_thread(void* arg)
+{
+    ThreadArg self = unpack_thread_arg(arg);
+    int index = self.index;
+    if (index > MAX_CONNECTIONS - 1) {
+        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_SRC,
+                  __LINE__, index, MAX_CONNECTIONS);
+        return nullptr;
+    }
+    ClientConnection& entry = client_table[index];
+    int sock = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sock > LINK_MAX_SOCKET) {
+        close(sock);
+        sock = -1;
+    }
+    if (sock < 0)
+        log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_SRC, __LINE__);
+    if (!client_attach(index, sock, self.generation)) {
+        // The entry was closed or restarted before this attempt got going.
+        if (sock >= 0)
+            close(sock);
+        return nullptr;
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_SRC, __LINE__);
+    entry.has_resolved = false;
+    if (entry.host[0]) {
+        in_addr addr;
+        if (resolve_ipv4(entry.host, &addr) == 0) {
+            memset(&entry.resolved, 0, sizeof entry.resolved);
+            entry.resolved.sin_family = AF_INET;
+            entry.resolved.sin_port = htons(static_cast<uint16_t>(entry.port));
+            entry.resolved.sin_addr = addr;
+            entry.has_resolved = true;
+        } else {
+            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_SRC, __LINE__, entry.host);
+        }
+    }
+    if (client_publish_connected(index, sock, self.generation))
+        receive_loop(index, sock);
+    client_finish(index, sock, self.generation);
+    return nullptr;
+}
+
+} // namespace
+
+int UdpClientStart(int index, const char* ip, int port, ClientReceiveFn on_receive)
+{
+    return start_entry(index, "", ip, port, on_receive);
+}
+
+int UdpClientStartHost(int index, const char* host, int port, ClientReceiveFn on_receive)
+{
+    return start_entry(index, host, "", port, on_receive);
+}
+
+int UdpClientOpen(int index)
+{
+    if (index < 0 || index >= MAX_CONNECTIONS)
+        return -1;
+    uint32_t generation = client_next_generation();
+    client_begin(index, generation);
+    // Detached: nobody waits for a receive thread's end.
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int rc = pthread_create(&thread, &attr, udp_receive_thread, pack_thread_arg(index, generation));
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
+        // Left "connecting", the entry would refuse every later send.
+        client_abandon(index, generation);
+        return -1;
+    }
+    client_table[index].thread = thread;
+    return 0;
+}
+
+int UdpClientSend(int index, const char* data, int length)
+{
+    if (index < 0 || index >= MAX_CONNECTIONS)
+        return -1;
+    ClientConnection& entry = client_table[index];
+    ClientUse use(index);
+    if (use.state() == CONN_CLOSED)
+        return UdpClientOpen(index);
+    if (use.state() == CONN_CONNECTING) {
+        log_print(LOG_ERROR, "[%s %d] Error： server is connecting\n", LOG_SRC, __LINE__);
+        return -2;
+    }
+    sockaddr_in dest;
+    memset(&dest, 0, sizeof dest);
+    bool have_address;
+    if (entry.host[0]) {
+        have_address = entry.has_resolved;
+        if (have_address)
+            dest = entry.resolved;
+    } else {
+        have_address = inet_aton(entry.ip, &dest.sin_addr) != 0;
+    }
+    if (!have_address) {
+        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_SRC, __LINE__, entry.ip, index);
+        return -3;
+    }
+    dest.sin_family = AF_INET;
+    dest.sin_port = htons(static_cast<uint16_t>(entry.port));
+    ssize_t sent = sendto(use.socket(), data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+    if (sent < 0) {
+        int err = errno;
+        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'\n", LOG_SRC, __LINE__, err,
+                  strerror(err));
+        return -1;
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： send %d bytes successfully\n", LOG_SRC, __LINE__, static_cast<int>(sent));
+    return 0;
+}

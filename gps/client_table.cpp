@@ -1,0 +1,117 @@
+#include "client_table.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+ClientConnection client_table[MAX_CONNECTIONS];
+
+namespace {
+
+std::atomic<uint32_t> generation_counter{0};
+
+constexpr uint32_t link_generation(ClientLink link) { return (link >> 2) & 0x3FFu; }
+
+bool link_is(ClientLink link, int socket, uint32_t generation)
+{
+    return link_socket(link) == socket && link_generation(link) == (generation & 0x3FFu);
+}
+
+} // namespace
+
+int client_state(int index) { return link_state(client_table[index].link.load()); }
+
+int client_socket(int index) { return link_socket(client_table[index].link.load()); }
+
+void client_reset(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
+{
+    ClientConnection& entry = client_table[index];
+    // An attempt still running for the old server sees its link gone and gives up.
+    client_close(index);
+    snprintf(entry.host, sizeof entry.host, "%s", host);
+    snprintf(entry.ip, sizeof entry.ip, "%s", ip);
+    entry.port = port;
+    entry.thread = pthread_t();
+    entry.on_receive = on_receive;
+    memset(&entry.resolved, 0, sizeof entry.resolved);
+    entry.has_resolved = false;
+    entry.link.store(make_link(CONN_NEVER, -1, 0));
+}
+
+uint32_t client_next_generation()
+{
+    // Generation 0 is what an unlinked entry carries; attempts never use it.
+    for (;;) {
+        uint32_t generation = generation_counter.fetch_add(1) + 1;
+        if ((generation & 0x3FFu) != 0)
+            return generation;
+    }
+}
+
+void client_begin(int index, uint32_t generation)
+{
+    ClientConnection& entry = client_table[index];
+    entry.users.fetch_add(1);
+    ClientLink old = entry.link.exchange(make_link(CONN_CONNECTING, -1, generation));
+    // A socket still linked belongs to an older thread: wake it so it ends.
+    if (link_socket(old) >= 0)
+        shutdown(link_socket(old), SHUT_RDWR);
+    entry.users.fetch_sub(1);
+}
+
+bool client_attach(int index, int socket, uint32_t generation)
+{
+    ClientLink expected = make_link(CONN_CONNECTING, -1, generation);
+    return client_table[index].link.compare_exchange_strong(expected, make_link(CONN_CONNECTING, socket, generation));
+}
+
+void client_abandon(int index, uint32_t generation)
+{
+    ClientLink expected = make_link(CONN_CONNECTING, -1, generation);
+    client_table[index].link.compare_exchange_strong(expected, make_link(CONN_CLOSED, -1, 0));
+}
+
+bool client_publish_connected(int index, int socket, uint32_t generation)
+{
+    ClientLink expected = make_link(CONN_CONNECTING, socket, generation);
+    return client_table[index].link.compare_exchange_strong(expected, make_link(CONN_CONNECTED, socket, generation));
+}
+
+void client_finish(int index, int socket, uint32_t generation)
+{
+    ClientConnection& entry = client_table[index];
+    ClientLink current = entry.link.load();
+    while (link_is(current, socket, generation)) {
+        if (entry.link.compare_exchange_weak(current, make_link(CONN_CLOSED, -1, 0)))
+            break;
+    }
+    if (socket < 0)
+        return;
+    // A sender that read the old link before it was cleared may still be in
+    // send(); closing now could let the number be reused under it.
+    while (entry.users.load() != 0)
+        usleep(1000);
+    close(socket);
+}
+
+void client_close(int index)
+{
+    ClientConnection& entry = client_table[index];
+    entry.users.fetch_add(1);
+    ClientLink old = entry.link.exchange(make_link(CONN_CLOSED, -1, 0));
+    if (link_socket(old) >= 0)
+        shutdown(link_socket(old), SHUT_RDWR);
+    entry.users.fetch_sub(1);
+}
+
+ClientUse::ClientUse(int index) : entry_(client_table[index])
+{
+    // Counted before the link is read: a thread that unlinks its socket
+    // afterwards is bound to see us and wait.
+    entry_.users.fetch_add(1);
+    link_ = entry_.link.load();
+}
+
+ClientUse::~ClientUse() { entry_.users.fetch_sub(1); }

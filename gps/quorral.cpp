@@ -1,0 +1,293 @@
+// quorral: forwards the NMEA output of a GPS receiver to a TCP or UDP server
+// or to the board's serial port.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "TcpClient.h"
+#include "UdpClient.h"
+#include "config.h"
+#include "log.h"
+#include "nmea_chunk.h"
+#include "paths.h"
+#include "serial.h"
+
+namespace {
+
+enum {
+    PROTO_TCP = 0,
+    PROTO_UDP = 1,
+    PROTO_SERIAL = 2,
+};
+
+// Server address or host name as read from UCI, terminator included.
+constexpr int SERVER_TEXT_SIZE = 128;
+// Serial number text, terminator included.
+constexpr int SERIAL_NUMBER_SIZE = 128;
+// UCI value the parity letter is taken from.
+constexpr int PARITY_TEXT_SIZE = 64;
+// No data for more than this many intervals asks for a restart.
+constexpr int NO_DATA_INTERVALS = 30;
+// Pause before asking for a restart when the GPS device cannot be opened.
+constexpr unsigned OPEN_FAILURE_PAUSE_S = 5;
+// Every network send goes through this client entry.
+constexpr int CLIENT_INDEX = 0;
+
+struct GpsConfig {
+    int enabled;
+    int proto;
+    int sendsn;
+    int onlyrmc;
+    int interval;
+    char serverip[SERVER_TEXT_SIZE];
+    int serverport;
+    int baudrate;
+    char parity;
+    int databits;
+    int stopbits;
+    int debug;
+};
+
+// Everything the process keeps between reads.
+struct Forwarder {
+    GpsConfig config;
+    char serial_number[SERIAL_NUMBER_SIZE];
+    char read_buffer[GPS_BUFFER_SIZE + 1];
+    char rmc_buffer[GPS_BUFFER_SIZE];
+    int gps_fd = -1;
+    int serial_out = -1;
+    // Start of the current stretch without data; 0 while data flows.
+    time_t no_data_since = 0;
+};
+
+Forwarder forwarder;
+
+void load_gps_config(GpsConfig* config)
+{
+    get_data_int("quorral.general.enabled", &config->enabled);
+    get_data_int("quorral.general.proto", &config->proto);
+    get_data_int("quorral.general.sendsn", &config->sendsn);
+    get_data_int("quorral.general.onlyrmc", &config->onlyrmc);
+    get_data_int("quorral.general.interval", &config->interval);
+    get_data_str("quorral.general.serverip", config->serverip, SERVER_TEXT_SIZE);
+    get_data_int("quorral.general.serverport", &config->serverport);
+    get_data_int("quorral.general.baudrate", &config->baudrate);
+    char parity[PARITY_TEXT_SIZE] = {};
+    get_data_str("quorral.general.parity", parity, PARITY_TEXT_SIZE);
+    config->parity = parity[0];
+    get_data_int("quorral.general.databits", &config->databits);
+    get_data_int("quorral.general.stopbits", &config->stopbits);
+    get_data_int("quorral.general.debug", &config->debug);
+    if (config->debug > 0)
+        log_set_level(config->debug);
+}
+
+void write_pid_file(const char* path)
+{
+    FILE* f = fopen(path, "w");
+    if (!f) {
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
+        return;
+    }
+    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
+    fclose(f);
+}
+
+void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
+
+void serial_out_write(const char* data, int len)
+{
+    if (forwarder.serial_out == -1) {
+        log_print(LOG_ERROR, "[%s %d] Error： serial is not openned", LOG_SRC, __LINE__);
+        return;
+    }
+    if (write(forwarder.serial_out, data, static_cast<size_t>(len)) < 0)
+        return;
+    log_print(LOG_INFO, "[%s %d] Info： write msg len=%d succeed\n", LOG_SRC, __LINE__, len);
+}
+
+// Opens the board's serial port as the destination; ends the process when it
+// cannot be set up.
+void open_serial_out(const GpsConfig& config)
+{
+    int fd = open(RootedPath("/dev/ttyS0").c_str(), O_RDWR);
+    if (fd < 0) {
+        perror("serialport error\n");
+    } else {
+        const char* name = ttyname(fd);
+        printf("open %s succesfully\n", name ? name : "");
+    }
+    if (fcntl(fd, F_SETFL, 0) < 0)
+        printf("fcntl");
+    if (!isatty(STDIN_FILENO))
+        printf("Standard input is not a terminal device.\n");
+    if (setup_port(fd, config.baudrate, config.databits, config.parity, config.stopbits, 1) < 0) {
+        printf("Set serial port Error");
+        if (fd >= 0)
+            close(fd);
+        exit(0);
+    }
+    forwarder.serial_out = fd;
+}
+
+void open_destination(const GpsConfig& config)
+{
+    bool by_address = check_ipv4(config.serverip) == 0;
+    switch (config.proto) {
+    case PROTO_TCP:
+        if (by_address)
+            TcpClientStart(CLIENT_INDEX, config.serverip, config.serverport, nullptr);
+        else
+            TcpClientStartHost(CLIENT_INDEX, config.serverip, config.serverport, nullptr);
+        break;
+    case PROTO_UDP:
+        if (by_address)
+            UdpClientStart(CLIENT_INDEX, config.serverip, config.serverport, nullptr);
+        else
+            UdpClientStartHost(CLIENT_INDEX, config.serverip, config.serverport, nullptr);
+        break;
+    case PROTO_SERIAL:
+        open_serial_out(config);
+        break;
+    default:
+        log_print(LOG_INFO, "[%s %d] Info： not supported protocol %d", LOG_SRC, __LINE__, config.proto);
+        break;
+    }
+}
+
+void send_one(int proto, const char* data, int len)
+{
+    switch (proto) {
+    case PROTO_TCP:
+        TcpClientSend(CLIENT_INDEX, data, len);
+        break;
+    case PROTO_UDP:
+        UdpClientSend(CLIENT_INDEX, data, len);
+        break;
+    case PROTO_SERIAL:
+        serial_out_write(data, len);
+        break;
+    }
+}
+
+// Sends the serial number (when configured) and then the chunk; a chunk the
+// client cannot take right now is lost, as the next one is on its way.
+void forward_chunk(const char* data, int len)
+{
+    const GpsConfig& config = forwarder.config;
+    if (config.proto != PROTO_TCP && config.proto != PROTO_UDP && config.proto != PROTO_SERIAL) {
+        log_print(LOG_ERROR, "[%s %d] Error： not supported protocol %d", LOG_SRC, __LINE__, config.proto);
+        return;
+    }
+    if (config.sendsn != 0 && len > 0)
+        send_one(config.proto, forwarder.serial_number, static_cast<int>(strlen(forwarder.serial_number)));
+    send_one(config.proto, data, len);
+}
+
+void handle_chunk(int len)
+{
+    int text_len = static_cast<int>(strlen(forwarder.read_buffer));
+    if (text_len != len)
+        log_print(LOG_ERROR, "[%s %d] Error： quorral error, strlen(buff)=%d. len=%d", LOG_SRC, __LINE__, text_len,
+                  len);
+    log_print(LOG_DEBUG, "[%s %d] Debug： gps, len=%d", LOG_SRC, __LINE__, len);
+    if (forwarder.config.onlyrmc == 1) {
+        int rmc_len = extract_gprmc(forwarder.read_buffer, static_cast<size_t>(len), forwarder.rmc_buffer,
+                                    sizeof forwarder.rmc_buffer);
+        forward_chunk(forwarder.rmc_buffer, rmc_len);
+    } else {
+        forward_chunk(forwarder.read_buffer, len);
+    }
+}
+
+// True once the stretch without data has lasted longer than allowed.
+bool no_data_timed_out()
+{
+    time_t now = time(nullptr);
+    if (forwarder.no_data_since == 0) {
+        forwarder.no_data_since = now;
+        return false;
+    }
+    return now - forwarder.no_data_since > static_cast<time_t>(NO_DATA_INTERVALS) * forwarder.config.interval;
+}
+
+void pause_interval()
+{
+    if (forwarder.config.interval > 0)
+        sleep(static_cast<unsigned>(forwarder.config.interval));
+}
+
+[[noreturn]] void restart_after_silence()
+{
+    if (forwarder.config.proto == PROTO_TCP)
+        TcpClientClose(CLIENT_INDEX);
+    log_print(LOG_ERROR, "[%s %d] Error： quorral failed, restart it", LOG_SRC, __LINE__);
+    request_restart();
+    close(forwarder.gps_fd);
+    exit(0);
+}
+
+[[noreturn]] void run_loop()
+{
+    for (;;) {
+        memset(forwarder.read_buffer, 0, sizeof forwarder.read_buffer);
+        ssize_t n = read(forwarder.gps_fd, forwarder.read_buffer, GPS_BUFFER_SIZE);
+        if (n <= 0) {
+            if (no_data_timed_out())
+                restart_after_silence();
+            pause_interval();
+            continue;
+        }
+        handle_chunk(static_cast<int>(n));
+        forwarder.no_data_since = 0;
+        // A full buffer means more is waiting: read on at once.
+        if (n == GPS_BUFFER_SIZE)
+            continue;
+        pause_interval();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    log_print(LOG_INFO, "[%s %d] Info： quorral starting..", LOG_SRC, __LINE__);
+    memset(forwarder.serial_number, 0, sizeof forwarder.serial_number);
+    log_set_output(LOG_OUT_FILE);
+    log_set_level(LOG_TRACE);
+    log_set_file("/tmp/gps.log");
+    if (argc < 2) {
+        log_print(LOG_ERROR, "[%s %d] Error： quorral parameter error ", LOG_SRC, __LINE__);
+        return -1;
+    }
+    const char* device = argv[1];
+    if (argc > 2)
+        write_pid_file(argv[2]);
+
+    memset(&forwarder.config, 0, sizeof forwarder.config);
+    load_gps_config(&forwarder.config);
+    const GpsConfig& config = forwarder.config;
+
+    forwarder.gps_fd = open_port(device);
+    if (forwarder.gps_fd == -1) {
+        log_print(LOG_ERROR, "[%s %d] Error： device error %s \n", LOG_SRC, __LINE__, device);
+        sleep(OPEN_FAILURE_PAUSE_S);
+        request_restart();
+        return -2;
+    }
+    setup_port(forwarder.gps_fd, 115200, 8, 'N', 1, 1);
+
+    log_print(LOG_INFO, "[%s %d] Info： connecting...", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： %d,%s,%d\n", LOG_SRC, __LINE__, config.proto, config.serverip,
+              config.serverport);
+    if (config.sendsn == 1)
+        get_data_str("system.version.sn", forwarder.serial_number, SERIAL_NUMBER_SIZE - 1);
+    open_destination(config);
+    log_print(LOG_INFO, "[%s %d] Info： done", LOG_SRC, __LINE__);
+
+    run_loop();
+}
