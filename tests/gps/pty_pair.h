@@ -1,0 +1,41 @@
+// A raw pseudo-terminal pair: the test writes the master, a daemon opens the slave.
+#pragma once
+
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+struct PtyPair {
+    int master = -1;
+    int slave = -1; // kept open so the line never hangs up between the daemon's opens
+    std::string slave_path;
+
+    PtyPair()
+    {
+        termios raw;
+        memset(&raw, 0, sizeof raw);
+        cfmakeraw(&raw);
+        char name[128];
+        if (openpty(&master, &slave, name, &raw, nullptr) == 0)
+            slave_path = name;
+    }
+    ~PtyPair()
+    {
+        if (master >= 0)
+            close(master);
+        if (slave >= 0)
+            close(slave);
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool write_all(const std::string& bytes) const
+    {
+        return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // Reads what arrives on the master until want bytes or timeout_ms.
+    std::string read_master(size_t want, int timeout_ms) const;
+};
