@@ -113,7 +113,7 @@ void* tcp_connect_thread(void* arg)
                   __LINE__, index, MAX_CONNECTIONS);
         return nullptr;
     }
-    int sock = socket(AF_INET, SOCK_STREAM, 0);
+    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock > LINK_MAX_SOCKET) {
         close(sock);
         sock = -1;

@@ -54,7 +54,7 @@ void* udp_receive_thread(void* arg)
         return nullptr;
     }
     ClientConnection& entry = client_table[index];
-    int sock = socket(AF_INET, SOCK_DGRAM, 0);
+    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sock > LINK_MAX_SOCKET) {
         close(sock);
         sock = -1;

@@ -66,19 +66,6 @@ int send_text(int index, const std::string& text)
     return TcpClientSend(index, text.data(), static_cast<int>(text.size()));
 }
 
-// A plain client connection that fills a listener's accept queue.
-int connect_nonblocking(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    return fd;
-}
-
 } // namespace
 
 TEST(TcpClient, SendWhileConnectingIsDroppedThenLaterSendsArrive)
@@ -86,8 +73,7 @@ TEST(TcpClient, SendWhileConnectingIsDroppedThenLaterSendsArrive)
     // A full accept queue makes the kernel drop our SYN, so the connect stays
     // pending until the server starts accepting.
     TcpTestServer server(0, 0, false);
-    int fillers[] = {connect_nonblocking(server.port()), connect_nonblocking(server.port())};
-    usleep(100000);
+    std::vector<int> fillers = fill_accept_queue(server.port());
     ASSERT_EQ(TcpClientStart(1, "127.0.0.1", server.port(), nullptr), 0);
     usleep(100000);
     EXPECT_EQ(client_state(1), CONN_CONNECTING);

@@ -21,7 +21,7 @@ namespace {
 
 int bound_socket(int type, int port, int* bound_port)
 {
-    int fd = socket(AF_INET, type, 0);
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr;
@@ -97,7 +97,7 @@ void TcpTestServer::accept_loop()
         pollfd p = {listen_fd_, POLLIN, 0};
         if (poll(&p, 1, 50) <= 0)
             continue;
-        int fd = accept(listen_fd_, nullptr, nullptr);
+        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -200,4 +200,21 @@ std::vector<std::string> UdpTestServer::datagrams() const
 bool UdpTestServer::wait_for_count(size_t count, int timeout_ms) const
 {
     return poll_until(timeout_ms, [&] { return datagrams().size() >= count; });
+}
+
+std::vector<int> fill_accept_queue(int port)
+{
+    std::vector<int> fds;
+    for (int i = 0; i < 2; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in addr;
+        memset(&addr, 0, sizeof addr);
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fds.push_back(fd);
+    }
+    usleep(100000);
+    return fds;
 }

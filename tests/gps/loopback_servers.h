@@ -66,3 +66,6 @@ private:
 long long monotonic_ns();
 // A loopback port that nobody listens on right now.
 int unused_tcp_port();
+// Connections that fill the accept queue of a server made with backlog 0 and
+// not accepting: a further connect then stays pending (its SYN is dropped).
+std::vector<int> fill_accept_queue(int port);

@@ -1,6 +1,7 @@
 // A raw pseudo-terminal pair: the test writes the master, a daemon opens the slave.
 #pragma once
 
+#include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,8 +20,12 @@ struct PtyPair {
         memset(&raw, 0, sizeof raw);
         cfmakeraw(&raw);
         char name[128];
-        if (openpty(&master, &slave, name, &raw, nullptr) == 0)
+        if (openpty(&master, &slave, name, &raw, nullptr) == 0) {
             slave_path = name;
+            // Daemons started by the test must not inherit our ends.
+            fcntl(master, F_SETFD, FD_CLOEXEC);
+            fcntl(slave, F_SETFD, FD_CLOEXEC);
+        }
     }
     ~PtyPair()
     {
