@@ -213,12 +213,6 @@ TEST(TcpClient, CloseEndsTheConnectionAndItsThreadReleasesTheSocket)
     TcpClientClose(7);
 }
 
-TEST(TcpClient, IndexOutsideTheTableIsRefused)
-{
-    EXPECT_EQ(TcpClientStart(64, "127.0.0.1", 9, nullptr), -1);
-    EXPECT_EQ(TcpClientStartHost(64, "localhost", 9, nullptr), -1);
-}
-
 // Many sends while the server keeps dropping the connection: every message
 // that arrives must arrive whole, on a socket of ours, and the process lives.
 TEST(TcpClient, SendsRacingWithConnectionTeardownStayOnTheirOwnSocket)
