@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "log_capture.h"
+
 namespace {
 
 std::string hex(const std::vector<uint8_t>& octets)
@@ -527,4 +529,25 @@ TEST(CdmaDecode, OverlongTextIsCutToTheWorkBuffer)
     CdmaShortMessage short_len;
     cdma_decode_pdu(text.c_str(), 5000, &short_len);
     EXPECT_STREQ(short_len.tp_ud, "Hi");
+}
+
+TEST(CdmaLog, EncoderAndWdpDebugLines)
+{
+    LogCapture log;
+    CdmaShortMessage plus = outgoing("+10086", "x");
+    encode(&plus);
+    CdmaShortMessage ok = outgoing("10086", "x");
+    encode(&ok);
+    Bits wdp;
+    wdp.raw({0, 2, 0, 0x0B, 0x84, 0x23, 0xF0, 7, 'A', 'B', 'C'});
+    decode(deliver(4100, param(1, user_data(0, 11, wdp))));
+    std::string text = log.text();
+    EXPECT_NE(text.find("Debug\xEF\xBC\x9A p_src[0]=2b, ffffffff\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Debug\xEF\xBC\x9A ascii_to_pbcd error\n"), std::string::npos);
+    EXPECT_NE(text.find("Debug\xEF\xBC\x9A ***PDU Generate Teleservice ID = 4098\n"), std::string::npos);
+    EXPECT_NE(text.find("Debug\xEF\xBC\x9A ***Right , Only one Message Identifier\n"), std::string::npos);
+    EXPECT_NE(text.find("***Entry ZoltSMSWDPDataDecode WDP Data: Segments 2 curSeg 0 DstPort 23f0 SrcPort b84"
+                        "  numFields 11 msgLen 4  TPUD_HEAD 7 41 42 43 0 0 --TPUD_TAIL   43 42 41 7 0 0\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Debug\xEF\xBC\x9A ***content_type 7\n"), std::string::npos);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "log_capture.h"
+
 namespace {
 
 // SMSC 8613800250500, sender 12345678901 (international), PID 00, then the rest.
@@ -212,4 +214,11 @@ TEST(GsmCodec, SevenBitTextSurvivesARoundTrip)
     ShortMessage msg = decode(deliver);
     EXPECT_STREQ(msg.tp_ud, text);
     EXPECT_STREQ(msg.tpa, "10086");
+}
+
+TEST(GsmLog, UnicodeEncodingLogsTheConvertedOctets)
+{
+    LogCapture log;
+    encode("10086", "AB", 8);
+    EXPECT_NE(log.text().find("Debug\xEF\xBC\x9A pDst>>,4\n"), std::string::npos) << log.text();
 }
