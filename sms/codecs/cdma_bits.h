@@ -15,25 +15,39 @@ struct BitReader {
 
     uint32_t read(int width)
     {
+        if (position + width > bits) {
+            overrun = true;
+            uint32_t value = 0;
+            for (int i = 0; i < width; i++)
+                value = (value << 1) | (position < bits ? take(1) : 0);
+            return value;
+        }
         uint32_t value = 0;
-        for (int i = 0; i < width; i++) {
-            value <<= 1;
-            if (position >= bits) {
-                overrun = true;
-                continue;
-            }
-            value |= (data[position >> 3] >> (7 - (position & 7))) & 1;
-            position++;
+        while (width > 0) {
+            int n = 8 - (position & 7);
+            if (n > width)
+                n = width;
+            value = (value << n) | take(n);
+            width -= n;
         }
         return value;
+    }
+
+    // n bits (1 to 8) from within the current octet.
+    uint32_t take(int n)
+    {
+        int shift = 8 - (position & 7) - n;
+        uint32_t chunk = (data[position >> 3] >> shift) & ((1u << n) - 1);
+        position += n;
+        return chunk;
     }
 
     int octets_covered() const { return (position + 7) / 8; }
     int bits_left() const { return bits - position; }
 };
 
-// Writes bit fields into a buffer of fixed capacity; writes past it are dropped and
-// mark the writer full.
+// Writes bit fields into a buffer of fixed capacity; a field that does not fit is
+// dropped whole and marks the writer full.
 struct BitWriter {
     uint8_t* data;
     int capacity;      // octets
@@ -44,18 +58,20 @@ struct BitWriter {
 
     void write(uint32_t value, int width)
     {
-        for (int i = width - 1; i >= 0; i--) {
-            if (position >= 8 * capacity) {
-                full = true;
-                return;
-            }
-            int bit = (value >> i) & 1;
-            uint8_t mask = static_cast<uint8_t>(0x80 >> (position & 7));
-            if (bit)
-                data[position >> 3] |= mask;
-            else
-                data[position >> 3] &= static_cast<uint8_t>(~mask);
-            position++;
+        if (position + width > 8 * capacity) {
+            full = true;
+            return;
+        }
+        while (width > 0) {
+            int free_bits = 8 - (position & 7);
+            int n = free_bits < width ? free_bits : width;
+            uint32_t chunk = (value >> (width - n)) & ((1u << n) - 1);
+            int shift = free_bits - n;
+            uint8_t mask = static_cast<uint8_t>(((1u << n) - 1) << shift);
+            uint8_t& octet = data[position >> 3];
+            octet = static_cast<uint8_t>((octet & ~mask) | (chunk << shift));
+            position += n;
+            width -= n;
         }
     }
 

@@ -12,11 +12,21 @@ constexpr int GSM_UD_OCTETS_MAX = 255;
 constexpr int GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
 constexpr int GSM_ADDRESS_MAX = sizeof(ShortMessage::tpa) - 1;
 
-int hex_digit(char c)
+// Value of a hex character as the modem's text is read: '0'-'9' their digit, every other
+// character its code minus 55 (so 'A'-'F' give 10-15), kept to the low eight bits.
+struct HexTable {
+    uint8_t value[256];
+    constexpr HexTable() : value()
+    {
+        for (int c = 0; c < 256; c++)
+            value[c] = static_cast<uint8_t>(c >= '0' && c <= '9' ? c - '0' : c - 55);
+    }
+};
+constexpr HexTable HEX;
+
+inline uint8_t hex_digit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    return static_cast<unsigned char>(c) - 55;
+    return HEX.value[static_cast<unsigned char>(c)];
 }
 
 // Position in the PDU text; nothing is ever read at or past its end.
@@ -32,7 +42,7 @@ struct PduCursor {
     {
         if (left() < 2)
             return -1;
-        uint8_t value;
+        uint8_t value = 0;
         hex_to_octets(text + position, &value, 2);
         position += 2;
         return value;
