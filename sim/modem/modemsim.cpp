@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -163,6 +164,11 @@ void log_traffic(FILE* log, const char* dir, const char* data, size_t n)
     fflush(log);
 }
 
+void log_note(FILE* log, const char* note)
+{
+    log_traffic(log, "--", note, strlen(note));
+}
+
 void write_all(int fd, const std::string& out)
 {
     size_t done = 0;
@@ -234,12 +240,38 @@ int serve_main(const Args& a)
     printf("modemsim: %s modem on %s -> %s\n", a.mode.c_str(), a.device.c_str(), slave_name.c_str());
     fflush(stdout);
 
+    // Opens and closes of the line by hosts: when the last one closes, what
+    // it left unread is dropped, as a serial port loses it on its final close.
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && inotify_add_watch(watch, slave_name.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+        close(watch);
+        watch = -1;
+    }
+    int openers = 0;
+
     ModemSession session(opt);
     char buf[512];
     while (!g_stop) {
-        struct pollfd pfd = {master, POLLIN, 0};
-        int r = poll(&pfd, 1, 200);
-        if (r <= 0)
+        struct pollfd pfd[2] = {{master, POLLIN, 0}, {watch, POLLIN, 0}};
+        if (poll(pfd, watch >= 0 ? 2 : 1, 200) <= 0)
+            continue;
+        if (watch >= 0 && (pfd[1].revents & POLLIN)) {
+            alignas(struct inotify_event) char events[1024];
+            ssize_t len = read(watch, events, sizeof events);
+            for (ssize_t off = 0; len > 0 && off < len;) {
+                const struct inotify_event* ev = reinterpret_cast<const struct inotify_event*>(events + off);
+                if (ev->mask & IN_OPEN) {
+                    ++openers;
+                    log_note(log, "line opened");
+                }
+                if ((ev->mask & IN_CLOSE) && openers > 0 && --openers == 0) {
+                    tcflush(slave, TCIFLUSH);
+                    log_note(log, "line closed by its last host, unread output dropped");
+                }
+                off += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
+            }
+        }
+        if (!(pfd[0].revents & POLLIN))
             continue;
         ssize_t n = read(master, buf, sizeof buf);
         if (n <= 0) {
@@ -247,16 +279,14 @@ int serve_main(const Args& a)
             continue;
         }
         log_traffic(log, "<<", buf, static_cast<size_t>(n));
-        // A new command begins: what the host left unread of earlier answers
-        // is dropped, as a serial line closed in between would have lost it.
-        if (session.idle() && (buf[0] == 'A' || buf[0] == 'a'))
-            tcflush(slave, TCIFLUSH);
         std::string out = session.feed(buf, static_cast<size_t>(n));
         if (!out.empty()) {
             log_traffic(log, ">>", out.data(), out.size());
             write_all(master, out);
         }
     }
+    if (watch >= 0)
+        close(watch);
 
     tl = readlink(a.device.c_str(), target, sizeof target - 1);
     if (tl >= 0) {
