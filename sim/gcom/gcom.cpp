@@ -50,8 +50,18 @@ public:
         fd_ = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd_ < 0)
             return false;
+        saved_ok_ = tcgetattr(fd_, &saved_) == 0;
         set_speed(115200);
         return true;
+    }
+    // The line is shared with the program that started us: leave its
+    // settings as they were.
+    ~Port()
+    {
+        if (fd_ >= 0 && saved_ok_)
+            tcsetattr(fd_, TCSANOW, &saved_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     void set_speed(long speed)
     {
@@ -95,6 +105,8 @@ public:
 
 private:
     int fd_ = -1;
+    struct termios saved_;
+    bool saved_ok_ = false;
 };
 
 class Interpreter {
@@ -516,5 +528,6 @@ int main(int argc, char** argv)
         return 1;
     }
     Interpreter interp(port, lines);
-    return interp.run();
+    int rc = interp.run();
+    return rc;
 }

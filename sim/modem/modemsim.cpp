@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -99,6 +100,7 @@ int inject_main(const Args& a)
         fprintf(stderr, "modemsim inject: bad --time %s\n", a.time.c_str());
         return 2;
     }
+    mkdir(a.store.c_str(), 0755); // may exist already
     int index;
     if (!a.index.empty()) {
         char* end;
@@ -194,6 +196,7 @@ int serve_main(const Args& a)
 {
     if (a.device.empty() || a.store.empty())
         return usage();
+    mkdir(a.store.c_str(), 0755); // may exist already
     ModemOptions opt;
     opt.mode = a.mode == "gsm" ? ModemMode::Gsm : ModemMode::Cdma;
     opt.store = a.store;

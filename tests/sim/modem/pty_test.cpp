@@ -6,6 +6,7 @@
 
 #include "modem_line.h"
 #include "sandbox.h"
+#include "serial.h"
 
 namespace {
 
@@ -129,6 +130,23 @@ TEST_F(ModemSim, InjectTakesTheLowestFreeSlotOrTheOneAsked)
     EXPECT_EQ(inject("--mode gsm --from 10086 --text f"), "2\n");
     EXPECT_EQ(inject("--mode gsm --from 10086 --text x --time 12/03/14"), "exit 2");
     EXPECT_EQ(inject("--mode gsm --from 10086 --text " + std::string(161, 'a')), "exit 2");
+}
+
+TEST_F(ModemSim, AnswersALineSetUpTheDaemonsWay)
+{
+    start("gsm");
+    int fd = open_port(link_.c_str());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(setup_port(fd, 115200, 8, 'N', 1, 0), 0);
+    ASSERT_EQ(write(fd, "AT+CSQ\r", 7), 7);
+    // Like the daemon's exchange: a pause, then whatever has arrived.
+    usleep(400000);
+    char buf[128] = "";
+    struct pollfd pfd = {fd, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 1000), 1);
+    ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "AT+CSQ\r\r\n+CSQ: 20,99\r\n\r\nOK\r\n");
 }
 
 TEST_F(ModemSim, RemovesItsLinkOnSigterm)
