@@ -250,7 +250,14 @@ bool build_cdma_deliver(const DeliverRequest& req, std::string& hex, std::string
     bool ascii = !req.ucs2;
     for (char32_t c : chars)
         ascii = ascii && c < 0x80;
-    if (chars.size() > (ascii ? MAX_ASCII_CHARS : MAX_UNICODE_UNITS)) {
+    bool concat = req.concat_ref >= 0;
+    Bytes udh;
+    if (concat)
+        udh = {0x05, 0x00, 0x03, static_cast<uint8_t>(req.concat_ref), static_cast<uint8_t>(req.concat_total),
+               static_cast<uint8_t>(req.concat_seq)};
+    // The header counts as seven septets or three Unicode units.
+    size_t header_fields = concat ? (ascii ? 7 : 3) : 0;
+    if (chars.size() + header_fields > (ascii ? MAX_ASCII_CHARS : MAX_UNICODE_UNITS)) {
         err = ascii ? "text longer than 160 characters" : "text longer than 70 Unicode characters";
         return false;
     }
@@ -265,22 +272,29 @@ bool build_cdma_deliver(const DeliverRequest& req, std::string& hex, std::string
     BitWriter id;
     id.put(1, 4); // deliver
     id.put(req.msg_id & 0xFFFF, 16);
-    id.put(0, 4); // no header, reserved bits
+    id.put(concat ? 1 : 0, 1); // header indicator
+    id.put(0, 3);              // reserved
     put_param(bearer, SUB_MESSAGE_ID, id.bytes());
     BitWriter ud;
     if (ascii) {
         ud.put(ENC_ASCII7, 5);
-        ud.put(static_cast<uint32_t>(chars.size()), 8);
+        ud.put(static_cast<uint32_t>(chars.size() + header_fields), 8);
+        for (uint8_t b : udh)
+            ud.put(b, 8);
+        if (concat)
+            ud.put(0, 1); // fill bit: the text starts on a septet boundary
         for (char32_t c : chars)
             ud.put(c, 7);
     } else {
         Bytes units = utf16be_encode(chars);
-        if (units.size() / 2 > MAX_UNICODE_UNITS) {
+        if (units.size() / 2 + header_fields > MAX_UNICODE_UNITS) {
             err = "text longer than 70 Unicode units";
             return false;
         }
         ud.put(ENC_UNICODE, 5);
-        ud.put(static_cast<uint32_t>(units.size() / 2), 8);
+        ud.put(static_cast<uint32_t>(units.size() / 2 + header_fields), 8);
+        for (uint8_t b : udh)
+            ud.put(b, 8);
         for (uint8_t b : units)
             ud.put(b, 8);
     }

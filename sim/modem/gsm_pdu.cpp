@@ -155,6 +155,19 @@ bool parse_sms_time(const std::string& text, SmsTime& t)
            t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
 }
 
+bool parse_concat(const std::string& text, DeliverRequest& req)
+{
+    int ref, total, seq, used = -1;
+    if (sscanf(text.c_str(), "%d/%d/%d%n", &ref, &total, &seq, &used) != 3 || used != static_cast<int>(text.size()))
+        return false;
+    if (ref < 0 || ref > 255 || total < 1 || total > 255 || seq < 1 || seq > total)
+        return false;
+    req.concat_ref = ref;
+    req.concat_total = total;
+    req.concat_seq = seq;
+    return true;
+}
+
 SmsTime sms_time_now()
 {
     time_t now = time(nullptr);
@@ -191,7 +204,12 @@ bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string&
         pdu.push_back(static_cast<uint8_t>(smsc.size() - 1));
         pdu.insert(pdu.end(), smsc.begin() + 1, smsc.end());
     }
-    pdu.push_back(0x04); // SMS-DELIVER, no more messages waiting
+    bool concat = req.concat_ref >= 0;
+    Bytes udh;
+    if (concat)
+        udh = {0x05, 0x00, 0x03, static_cast<uint8_t>(req.concat_ref), static_cast<uint8_t>(req.concat_total),
+               static_cast<uint8_t>(req.concat_seq)};
+    pdu.push_back(concat ? 0x44 : 0x04); // SMS-DELIVER, no more messages waiting, header flag
     if (!put_address(pdu, req.from, err))
         return false;
     Bytes septets;
@@ -204,20 +222,24 @@ bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string&
     int q = t.tz_quarters < 0 ? -t.tz_quarters : t.tz_quarters;
     pdu.push_back(static_cast<uint8_t>(bcd_swapped(q) | (t.tz_quarters < 0 ? 0x08 : 0x00)));
     if (gsm7) {
-        if (septets.size() > MAX_SEPTETS) {
-            err = "text longer than 160 GSM characters";
+        // The six-octet header takes seven septets, the text starts after one fill bit.
+        size_t header_septets = concat ? 7 : 0;
+        if (septets.size() + header_septets > MAX_SEPTETS) {
+            err = "text longer than one message of GSM characters";
             return false;
         }
-        Bytes ud = pack_septets(septets, 0);
-        pdu.push_back(static_cast<uint8_t>(septets.size()));
+        Bytes ud = pack_septets(septets, concat ? 1 : 0);
+        pdu.push_back(static_cast<uint8_t>(septets.size() + header_septets));
+        pdu.insert(pdu.end(), udh.begin(), udh.end());
         pdu.insert(pdu.end(), ud.begin(), ud.end());
     } else {
         Bytes ud = utf16be_encode(chars);
-        if (ud.size() > MAX_UD_OCTETS) {
-            err = "text longer than 70 UCS2 characters";
+        if (ud.size() + udh.size() > MAX_UD_OCTETS) {
+            err = "text longer than one message of UCS2 characters";
             return false;
         }
-        pdu.push_back(static_cast<uint8_t>(ud.size()));
+        pdu.push_back(static_cast<uint8_t>(ud.size() + udh.size()));
+        pdu.insert(pdu.end(), udh.begin(), udh.end());
         pdu.insert(pdu.end(), ud.begin(), ud.end());
     }
     hex = to_hex(pdu, true);

@@ -4,6 +4,7 @@
 //   modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE]
 //   modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT
 //            [--index N] [--ucs2] [--time "YY/MM/DD,hh:mm:ss[+zz]"] [--smsc NUMBER]
+//            [--concat REF/TOTAL/SEQ]
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -36,7 +37,7 @@ void on_signal(int)
 }
 
 struct Args {
-    std::string mode, device, store, sent, log, from, text, time, index, smsc = DEFAULT_SMSC;
+    std::string mode, device, store, sent, log, from, text, time, index, concat, smsc = DEFAULT_SMSC;
     bool ucs2 = false;
 };
 
@@ -44,7 +45,7 @@ int usage()
 {
     fputs("usage: modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE]\n"
           "       modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT [--index N] [--ucs2]\n"
-          "                [--time \"YY/MM/DD,hh:mm:ss[+zz]\"] [--smsc NUMBER]\n",
+          "                [--time \"YY/MM/DD,hh:mm:ss[+zz]\"] [--smsc NUMBER] [--concat REF/TOTAL/SEQ]\n",
           stderr);
     return 2;
 }
@@ -78,6 +79,8 @@ bool parse_args(int argc, char** argv, int first, Args& a)
             a.time = val;
         else if (opt == "--index")
             a.index = val;
+        else if (opt == "--concat")
+            a.concat = val;
         else if (opt == "--smsc")
             a.smsc = val;
         else
@@ -101,6 +104,10 @@ int inject_main(const Args& a)
         return 2;
     }
     mkdir(a.store.c_str(), 0755); // may exist already
+    if (!a.concat.empty() && !parse_concat(a.concat, req)) {
+        fprintf(stderr, "modemsim inject: bad --concat %s (REF/TOTAL/SEQ)\n", a.concat.c_str());
+        return 2;
+    }
     int index;
     if (!a.index.empty()) {
         char* end;

@@ -30,7 +30,15 @@ struct DeliverRequest {
     bool ucs2 = false;   // force UCS2/Unicode even when GSM-7/ASCII would do
     SmsTime time;
     unsigned msg_id = 1; // CDMA message identifier
+    // One part of a concatenated message: a 05 00 03 user data header with
+    // reference, total and sequence number in front of the text; ref -1: none.
+    int concat_ref = -1;
+    int concat_total = 0;
+    int concat_seq = 0;
 };
+
+// "REF/TOTAL/SEQ" of --concat.
+bool parse_concat(const std::string& text, DeliverRequest& req);
 
 struct SubmittedMessage {
     std::string number; // destination as the host addressed it ("+" kept)

@@ -95,6 +95,36 @@ TEST(GsmDeliver, WritesSendersZonesAndAnEmptySmsc)
     EXPECT_FALSE(parse_sms_time("12/03/14 15:26:37", t));
 }
 
+TEST(Concatenated, PartsCarryTheHeaderInBothModes)
+{
+    DeliverRequest req;
+    req.smsc = "";
+    req.from = "10086";
+    req.text = "Hi";
+    req.time = at("12/03/14,15:26:37");
+    ASSERT_TRUE(parse_concat("42/2/1", req));
+    std::string hex, err;
+    ASSERT_TRUE(build_gsm_deliver(req, hex, err)) << err;
+    // Header flag in the first octet; 7 header septets + 2, text after one fill bit.
+    EXPECT_EQ(hex, "00" "44" "05810180F6" "0000" "21304151627300" "09" "0500032A0201" "9069");
+    req.ucs2 = true;
+    ASSERT_TRUE(build_gsm_deliver(req, hex, err)) << err;
+    EXPECT_EQ(hex.substr(hex.size() - 22), "0A0500032A020100480069");
+
+    req.ucs2 = false;
+    ASSERT_TRUE(build_cdma_deliver(req, hex, err)) << err;
+    EXPECT_NE(hex.find("0003100018"), std::string::npos) << hex;                  // header indicator set
+    EXPECT_NE(hex.find("010a104828001950100a4690"), std::string::npos) << hex;    // 9 fields: header, fill bit, "Hi"
+    req.ucs2 = true;
+    ASSERT_TRUE(build_cdma_deliver(req, hex, err)) << err;
+    EXPECT_NE(hex.find("010c202828001950100802400348"), std::string::npos) << hex; // 5 units: 3 of header, "Hi"
+
+    DeliverRequest bad;
+    EXPECT_FALSE(parse_concat("1/2/3", bad));
+    EXPECT_FALSE(parse_concat("1/2", bad));
+    EXPECT_FALSE(parse_concat("256/2/1", bad));
+}
+
 TEST(GsmSubmit, ReadsTheWorkedExamples)
 {
     SubmittedMessage m;
