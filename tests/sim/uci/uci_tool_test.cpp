@@ -256,3 +256,21 @@ TEST_F(UciTool, ConcurrentSettersAndCommittersAllLand)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UciToolDirs, ConfdirAndSavedirOptionsMoveTheStore)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n\toption proto 'dhcp'\n");
+    std::string conf = root.root() + "/etc/config";
+    std::string save = root.root() + "/elsewhere";
+    EXPECT_EQ(root.run("-c '" + conf + "' -P '" + save + "' set net.lan.proto=static").status, 0);
+    EXPECT_TRUE(root.exists("/elsewhere/net"));
+    EXPECT_FALSE(root.exists("/tmp/.uci/net"));
+    EXPECT_EQ(root.run("-q get net.lan.proto").out, "dhcp\n");
+    EXPECT_EQ(root.run("-P '" + save + "' get net.lan.proto").out, "static\n");
+    EXPECT_EQ(root.run("-c /nonexistent -q get net.lan.proto").status, 1);
+}
+
+} // namespace
