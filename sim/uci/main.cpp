@@ -188,16 +188,16 @@ int cmd_add(const std::vector<std::string>& args)
 
 int cmd_commit(const std::vector<std::string>& packages)
 {
+    // One package that cannot be committed does not hold back the others.
+    int rc = 0;
     for (const std::string& name : packages) {
         PackageSession session(g_opts.paths, name);
         if (!session.open(true))
-            return fail(Status::not_found);
-        if (session.delta().empty())
-            continue; // nothing to write: spare the flash
-        if (!session.commit())
-            return fail(Status::io_error);
+            rc = fail(Status::not_found);
+        else if (!session.delta().empty() && !session.commit()) // no changes: spare the flash
+            rc = fail(Status::io_error);
     }
-    return 0;
+    return rc;
 }
 
 int cmd_revert(const Key& key)
@@ -267,6 +267,9 @@ int run(const std::string& command, const std::vector<std::string>& args)
         Key key;
         if (args.size() != 1 || !parse_key(args[0], key))
             return fail(Status::invalid);
+        // "delete pkg.sec.list=value" takes one value out of a list.
+        if (c.op == DeltaOp::remove && key.has_value)
+            return cmd_change(DeltaOp::del_list, key);
         return cmd_change(c.op, key);
     }
     if (command == "add")

@@ -140,9 +140,12 @@ TEST_F(Packaging, MoskarRestartsOnlyWhenAPersonChangesItsSettings)
     set("moskar.traffic.ulspeed=12.50");
     ASSERT_EQ(root.run("commit moskar").status, 0);
     EXPECT_EQ(start_service("moskar"), out);
-    // ... a new allowance does not.
+    // ... a new allowance or router name (in the alarm text) does not.
     set("moskar.traffic.datamax=2000");
-    EXPECT_NE(start_service("moskar"), out);
+    std::string changed = start_service("moskar");
+    EXPECT_NE(changed, out);
+    root.write("/etc/config/system", "config system\n\toption hostname 'Router'\n");
+    EXPECT_NE(start_service("moskar"), changed);
 
     set("moskar.traffic2.ifname=usb1");
     EXPECT_NE(start_service("moskar").find("command [/usr/sbin/moskar] [usb1] [/var/run/moskar2.pid] [2]\n"),

@@ -274,3 +274,25 @@ TEST(UciToolDirs, ConfdirAndSavedirOptionsMoveTheStore)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UciToolLists, ListValuesAreAddedAndTakenOutOneByOne)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n\tlist dns '1.1.1.1'\n\toption proto 'dhcp'\n");
+    EXPECT_EQ(root.run("add_list net.lan.dns=8.8.8.8").status, 0);
+    EXPECT_EQ(root.run("add_list net.lan.dns=9.9.9.9").status, 0);
+    EXPECT_EQ(root.run("del_list net.lan.dns=1.1.1.1").status, 0);
+    EXPECT_EQ(root.run("delete net.lan.dns=9.9.9.9").status, 0);
+    EXPECT_EQ(root.run("get net.lan.dns").out, "8.8.8.8\n");
+    // add_list on a plain option turns it into a list; set turns it back.
+    EXPECT_EQ(root.run("add_list net.lan.proto=static").status, 0);
+    EXPECT_EQ(root.run("-d , get net.lan.proto").out, "dhcp,static\n");
+    EXPECT_EQ(root.run("set net.lan.dns=4.4.4.4").status, 0);
+    EXPECT_EQ(root.run("commit net").status, 0);
+    EXPECT_EQ(root.read("/etc/config/net"),
+              "\nconfig iface 'lan'\n\toption dns '4.4.4.4'\n\tlist proto 'dhcp'\n\tlist proto 'static'\n\n");
+}
+
+} // namespace
