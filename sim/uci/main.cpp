@@ -248,7 +248,8 @@ void usage()
             "\texport   [<config>]\n"
             "\tchanges  [<config>]\n"
             "\tcommit   [<config>]\n"
-            "\trevert   <config>[.<section>[.<option>]]\n");
+            "\trevert   <config>[.<section>[.<option>]]\n"
+            "\tbatch    (commands from standard input, one a line)\n");
 }
 
 int run(const std::string& command, const std::vector<std::string>& args)
@@ -306,6 +307,31 @@ int run(const std::string& command, const std::vector<std::string>& args)
     return 1;
 }
 
+// "uci batch": one command a line on standard input, quoted as in a
+// package file; a failing line does not stop the rest.
+int run_batch()
+{
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, stdin)) > 0)
+        text.append(buf, n);
+    int rc = 0;
+    std::vector<std::string> words;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (!next_statement(text, pos, words))
+            return fail(Status::invalid);
+        if (words.empty())
+            continue;
+        std::string command = words[0];
+        words.erase(words.begin());
+        if (command == "batch" || run(command, words) != 0)
+            rc = 1;
+    }
+    return rc;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -342,6 +368,6 @@ int main(int argc, char** argv)
     }
     std::string command = argv[optind];
     std::vector<std::string> args(argv + optind + 1, argv + argc);
-    int rc = run(command, args);
+    int rc = command == "batch" && args.empty() ? run_batch() : run(command, args);
     return fflush(stdout) == 0 ? rc : 1;
 }

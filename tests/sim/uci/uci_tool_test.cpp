@@ -296,3 +296,26 @@ TEST(UciToolLists, ListValuesAreAddedAndTakenOutOneByOne)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UciToolBatch, BatchRunsEveryLineAndReportsAFailure)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n");
+    UciResult r = root.shell("uci batch <<'EOF'\n"
+                           "set net.lan.proto='static'\n"
+                           "# a comment\n"
+                           "set net.lan.name=\"two words\"\n"
+                           "set net.nosection.x=1\n"
+                           "add_list net.lan.dns=1.1.1.1\n"
+                           "commit net\n"
+                           "EOF\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "uci: Entry not found\n");
+    EXPECT_EQ(root.run("changes").out, "");
+    EXPECT_EQ(root.run("show net").out,
+              "net.lan=iface\nnet.lan.proto='static'\nnet.lan.name='two words'\nnet.lan.dns='1.1.1.1'\n");
+}
+
+} // namespace
