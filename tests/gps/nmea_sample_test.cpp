@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -77,7 +79,11 @@ TEST(NmeaSample, GpsdAcceptsEverySentenceOfTheSample)
 {
     if (!on_path("gpsfake") || !(on_path("gpsd") || access("/usr/sbin/gpsd", X_OK) == 0))
         GTEST_SKIP() << "gpsfake or gpsd not installed (Debian packages gpsd-clients, gpsd)";
-    std::string cmd = "PATH=$PATH:/usr/sbin timeout 120 gpsfake -1 -p -q -c 0.01 -P " +
+    // gpsfake leaves its control socket in TMPDIR: give it a folder of its own.
+    char templ[] = "/tmp/gpsfake.XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string tmpdir = templ;
+    std::string cmd = "TMPDIR=" + tmpdir + " PATH=$PATH:/usr/sbin timeout 120 gpsfake -1 -p -q -c 0.01 -P " +
                       std::to_string(unused_tcp_port()) + " '" + sample_path() + "' 2>/dev/null";
     std::string out;
     if (FILE* p = popen(cmd.c_str(), "r")) {
@@ -87,6 +93,7 @@ TEST(NmeaSample, GpsdAcceptsEverySentenceOfTheSample)
             out.append(buf, n);
         pclose(p);
     }
+    system(("rm -rf " + tmpdir).c_str());
     std::string sample = read_file(sample_path());
     EXPECT_EQ(rmc_lines(out), rmc_lines(sample));
     EXPECT_NE(out.find("\"class\":\"TPV\""), std::string::npos);
