@@ -290,6 +290,18 @@ TEST_F(Quorral, SerialDestinationWithEmptyParityEndsTheProcess)
     EXPECT_NE(sb.stdout_of("quorral").find("Set serial port Error"), std::string::npos);
 }
 
+TEST_F(Quorral, UnsupportedProtocolForwardsNothingAndKeepsRunning)
+{
+    GpsOptions options;
+    options.proto = 7;
+    pid_t pid = start(options);
+    ASSERT_TRUE(log_has("Info： not supported protocol 7"));
+    ASSERT_TRUE(log_has("Info： done"));
+    ASSERT_TRUE(gps.write_all(GGA));
+    EXPECT_TRUE(log_has("Error： not supported protocol 7"));
+    EXPECT_EQ(sb.wait_exit(pid, 200), -1);
+}
+
 // Measure: time from the GPS line to the TCP server, reads paced by interval 0.
 TEST_F(Quorral, ForwardingLatencyFromTheGpsLineToTheServer)
 {
