@@ -115,6 +115,8 @@ void* handle_requests(void* arg)
     // The tunnel device may come up after the watchdog: wait for it.
     while (check_device(dev) < 0 && watch.running)
         sleep(1);
+    if (!watch.running)
+        return nullptr;
 
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* handle = open_capture(dev, errbuf);

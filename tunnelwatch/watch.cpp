@@ -87,6 +87,14 @@ void* handle_send(void* arg)
             sleep(static_cast<unsigned>(pause));
             ++watch.try_count;
         }
+        // The answer to the cycle's last keepalive arrives after the count
+        // was checked; it still proves the tunnel, so it restarts the count
+        // instead of letting a freshly restored tunnel flap down and up.
+        if (watch.isup && watch.reply_got && watch.running) {
+            debug_only("reply got. Restart counting...");
+            watch.reply_got = 0;
+            continue;
+        }
         if (watch.isup) {
             syslog_error("(handle_send) remote is unreachable.");
             watch.isup = 0;
