@@ -104,27 +104,21 @@ int check_device(const char* name)
     return found;
 }
 
-void* handle_requests(void* arg)
-{
-    const char* dev = static_cast<const char*>(arg);
-    debug_only("(handle_requests) entered function. Preparing...");
-    if (!dev || !dev[0]) {
-        syslog_error("no device is specified for request handle");
-        cleanup_and_exit(1);
-    }
-    // The tunnel device may come up after the watchdog: wait for it.
-    while (check_device(dev) < 0 && watch.running)
-        sleep(1);
-    if (!watch.running)
-        return nullptr;
+namespace {
 
+// Opens and prepares the capture on the tunnel device. The first open failing
+// is fatal; a reopen after the device went away retries instead (returns null).
+pcap_t* open_request_capture(const char* dev, bool first)
+{
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* handle = open_capture(dev, errbuf);
     if (!handle) {
         char text[LOG_TEXT_SIZE + PCAP_ERRBUF_SIZE];
         snprintf(text, sizeof text, "%s%s -> %s", "Couldn't open device ", dev, errbuf);
         syslog_error(text);
-        cleanup_and_exit(1);
+        if (first)
+            cleanup_and_exit(1);
+        return nullptr;
     }
     watch.request_handle = handle;
     if (pcap_setdirection(handle, PCAP_D_IN) < 0)
@@ -135,10 +129,51 @@ void* handle_requests(void* arg)
         syslog_error("can't set nonblocking pcap");
         cleanup_and_exit(1);
     }
-    watch.requests_ready = 1;
-    // A stop that came before the handle was published had nothing to break.
-    if (watch.running)
-        pcap_loop(handle, -1, process_request, nullptr);
+    return handle;
+}
+
+// Unpublishes a handle whose loop ended on an error. Once the stop handler has
+// started it may hold the handle, so the handle is then left to the exit.
+void drop_request_capture(pcap_t* handle)
+{
+    watch.request_handle = nullptr;
+    if (!watch.stop_requested)
+        pcap_close(handle);
+}
+
+} // namespace
+
+void* handle_requests(void* arg)
+{
+    const char* dev = static_cast<const char*>(arg);
+    debug_only("(handle_requests) entered function. Preparing...");
+    if (!dev || !dev[0]) {
+        syslog_error("no device is specified for request handle");
+        cleanup_and_exit(1);
+    }
+    bool first = true;
+    while (watch.running) {
+        // The tunnel device may come up after the watchdog: wait for it.
+        while (check_device(dev) < 0 && watch.running)
+            sleep(1);
+        if (!watch.running)
+            break;
+        pcap_t* handle = open_request_capture(dev, first);
+        if (!handle) {
+            sleep(1);
+            continue;
+        }
+        first = false;
+        watch.requests_ready = 1;
+        // A stop that came before the handle was published had nothing to break.
+        int rc = watch.running ? pcap_loop(handle, -1, process_request, nullptr) : 0;
+        if (rc != PCAP_ERROR || !watch.running)
+            break;
+        // The device went away (a modem reconnect removes it): without this the
+        // peer's keepalives would go unanswered until the next restart.
+        syslog_noticef("capture on %s ended: %s", dev, pcap_geterr(handle));
+        drop_request_capture(handle);
+    }
     debug_only("(handle_requests) exited function");
     return nullptr;
 }

@@ -22,6 +22,7 @@ void watch_state_reset()
     watch.request_handle = nullptr;
     watch.reply_handle = nullptr;
     watch.running = 1;
+    watch.stop_requested = 0;
     watch.try_count = 1;
     watch.isup = 1;
     watch.reply_got = 0;

@@ -60,6 +60,7 @@ bool cycle_goes_on(unsigned retry)
 
 void stop_handler(int)
 {
+    watch.stop_requested = 1;
     if (pcap_t* h = watch.reply_handle.load())
         pcap_breakloop(h);
     if (pcap_t* h = watch.request_handle.load())

@@ -57,6 +57,8 @@ struct WatchState {
     std::atomic<pcap_t*> reply_handle;
 
     std::atomic<int> running;
+    // Set first thing in the stop handler, before it reads the handles.
+    std::atomic<int> stop_requested;
     std::atomic<unsigned> try_count;
     std::atomic<int> isup;
     std::atomic<int> reply_got;

@@ -85,6 +85,13 @@ public:
         if (run(ip + " netns add " + b, &out) != 0)
             return "cannot make a network namespace: " + out;
         made_b = true;
+        return link();
+    }
+    // The veth pair with its addresses; "" when done.
+    std::string link()
+    {
+        std::string ip = ip_tool();
+        std::string out;
         if (run(ip + " link add " + dev_a + " netns " + a + " type veth peer name " + dev_b + " netns " + b, &out)
             != 0)
             return "cannot make a veth pair: " + out;
@@ -94,6 +101,8 @@ public:
             return "cannot configure the veth pair";
         return "";
     }
+    // Deletes the veth pair (both ends go), as when a modem reconnect removes a device.
+    int unlink() const { return in(a, "link del " + dev_a); }
     // An ip command inside one host.
     int in(const std::string& host, const std::string& args, std::string* out = nullptr) const
     {
@@ -241,6 +250,34 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
     EXPECT_EQ(side_a.read("/tmp/keepalive_running"), "77 otherdev\n");
 }
 
+TEST(TunnelNetns, CaptureComesBackWhenTheDeviceIsMadeAgain)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox side_a;
+    Sandbox side_b;
+    pid_t receiver = start_in(side_b, hosts.b,
+                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
+                               "mode", "receive", "timeout", "2"});
+    ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000)) << log_of(side_b);
+    pid_t sender = start_in(side_a, hosts.a,
+                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
+                             "mode", "send", "seconds", "1", "retry", "3"});
+    sleep(3);
+    ASSERT_EQ(hosts.unlink(), 0);
+    EXPECT_EQ(wait_for_call(side_a, 1, 15000).word, "down") << log_of(side_a);
+    EXPECT_EQ(wait_for_call(side_b, 1, 15000).word, "down") << log_of(side_b);
+    EXPECT_NE(log_of(side_b).find("(notice) capture on " + hosts.dev_b + " ended"), std::string::npos)
+        << log_of(side_b);
+
+    ASSERT_EQ(hosts.link(), "");
+    EXPECT_EQ(wait_for_call(side_a, 2, 15000).word, "up") << log_of(side_a);
+    EXPECT_EQ(wait_for_call(side_b, 2, 15000).word, "up") << log_of(side_b);
+    kill(receiver, SIGINT);
+    expect_clean_stop(side_a, sender, 10000);
+    expect_clean_stop(side_b, receiver, 10000);
+}
+
 TEST(TunnelNetns, StopBeforeTheDeviceAppearsEndsAtOnce)
 {
     HostPair hosts;
@@ -275,6 +312,41 @@ TEST(TunnelNetns, NegativeRetryNeverGoesDownYetStopsOnSigint)
     // The stop takes the down step of a tunnel still up.
     EXPECT_EQ(words_of(script_calls(sb)), "down");
     EXPECT_NE(log_of(sb).find("(notice) tunnel is down"), std::string::npos);
+}
+
+// utime + stime of a process, in clock ticks.
+long cpu_ticks(pid_t pid)
+{
+    std::string stat;
+    run("cat /proc/" + std::to_string(pid) + "/stat", &stat);
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14)
+            utime = std::stol(field);
+        if (i == 15)
+            stime = std::stol(field);
+    }
+    return utime + stime;
+}
+
+TEST(TunnelNetns, ZeroRetryDeclaresDownAtOnceWithoutSpinning)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox sb;
+    pid_t pid = start_in(sb, hosts.a,
+                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
+                          "send", "seconds", "0", "retry", "0"});
+    EXPECT_EQ(wait_for_call(sb, 1, 5000).word, "down") << log_of(sb);
+    long before = cpu_ticks(pid);
+    sleep(3);
+    long spent = cpu_ticks(pid) - before;
+    EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 2) << "ticks in 3 s";
+    EXPECT_EQ(log_of(sb).find("keepalive packet"), std::string::npos) << log_of(sb);
+    EXPECT_EQ(script_calls(sb).size(), 1u);
+    expect_clean_stop(sb, pid, 8000);
 }
 
 TEST(TunnelNetns, KernelGreEndpointAnswersKeepalives)
