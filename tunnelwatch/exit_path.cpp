@@ -11,13 +11,13 @@
 
 namespace {
 
-void close_socket(int* sock)
+void close_socket(std::atomic<int>* slot)
 {
-    if (*sock < 0)
+    int sock = slot->exchange(-1);
+    if (sock < 0)
         return;
-    shutdown(*sock, SHUT_RDWR);
-    close(*sock);
-    *sock = -1;
+    shutdown(sock, SHUT_RDWR);
+    close(sock);
 }
 
 void close_capture(std::atomic<pcap_t*>* slot, bool loops_may_run)
@@ -37,6 +37,12 @@ void close_capture(std::atomic<pcap_t*>* slot, bool loops_may_run)
 
 void cleanup_and_exit(int status)
 {
+    // Two threads failing at once: the first one out does the exit, the other waits for it.
+    static std::atomic<int> exiting{0};
+    if (exiting.exchange(1))
+        for (;;)
+            pause();
+
     // No stop handler may reach a handle while it is being closed.
     sigset_t stop_set;
     sigemptyset(&stop_set);

@@ -47,8 +47,9 @@ using SendToFn = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, soc
 struct WatchState {
     WatchSettings settings;
 
-    int send_socket;
-    int request_socket;
+    // Atomic because a fatal exit in one thread closes them while another sends.
+    std::atomic<int> send_socket;
+    std::atomic<int> request_socket;
     unsigned send_attempts;
     SendToFn send_fn;
 
