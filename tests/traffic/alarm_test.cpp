@@ -1,0 +1,170 @@
+// Alarm batches into the spool and the shutdown at the allowance.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "alarm.h"
+#include "sandbox.h"
+
+namespace {
+
+constexpr long long MB = 1000000;
+
+class AlarmTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("ROUTER_ROOT", box.root().c_str(), 1);
+        putenv(strdup(box.env_path().c_str()));
+        box.uci_package("moskar", "config traffic 'traffic'\n");
+        memset(&state, 0, sizeof state);
+        select_instance(state, nullptr);
+        TrafficSettings& s = state.settings;
+        s.datamax = 1000;
+        s.turnoff = 1;
+        sort_percent(s, "50 80 100");
+        snprintf(s.phone, sizeof s.phone, "12345 +4470001");
+        snprintf(s.hostname, sizeof s.hostname, "Router");
+    }
+    void TearDown() override { unsetenv("ROUTER_ROOT"); }
+
+    // One cycle's alarm work at a given used volume.
+    void cycle_at(long long used)
+    {
+        state.settings.used = used;
+        check_alarm(state);
+        check_allowance(state);
+    }
+    std::string spool() const { return box.read("/tmp/sms_tosend"); }
+    int harnd_stops() const
+    {
+        std::string calls = box.calls();
+        int n = 0;
+        for (size_t at = calls.find("/etc/init.d/harnd stop"); at != std::string::npos;
+             at = calls.find("/etc/init.d/harnd stop", at + 1))
+            ++n;
+        return n;
+    }
+    static std::string batch(int used_mb, int datamax = 1000, const char* host = "Router")
+    {
+        std::string tail = std::string(host) + " Traffic Limit Alarm: max data:" + std::to_string(datamax) +
+                           "MB. used:" + std::to_string(used_mb) + "MB\n";
+        return "12345," + tail + "+4470001," + tail;
+    }
+
+    Sandbox box;
+    TrafficState state;
+};
+
+TEST_F(AlarmTest, LineIsNumberCommaHostAndText)
+{
+    char line[ALARM_LINE_SIZE];
+    int n = format_alarm_line(line, sizeof line, "12345", "Router", 1000, 800 * MB + 999999);
+    EXPECT_STREQ(line, "12345,Router Traffic Limit Alarm: max data:1000MB. used:800MB\n");
+    EXPECT_EQ(n, static_cast<int>(strlen(line)));
+
+    char small[20];
+    n = format_alarm_line(small, sizeof small, "12345", "Router", 1000, 0);
+    EXPECT_STREQ(small, "12345,Router Traff\n");
+    EXPECT_EQ(n, 19);
+}
+
+TEST_F(AlarmTest, OneBatchPerNewPercentageThenShutdownOnce)
+{
+    cycle_at(500 * MB - 1);
+    EXPECT_EQ(spool(), "");
+    EXPECT_EQ(state.settings.alarmsent, 0);
+
+    cycle_at(500 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 50);
+    EXPECT_EQ(spool(), batch(500));
+    cycle_at(600 * MB);
+    EXPECT_EQ(spool(), batch(500));
+
+    cycle_at(800 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 80);
+    EXPECT_EQ(spool(), batch(500) + batch(800));
+    EXPECT_EQ(harnd_stops(), 0);
+
+    cycle_at(1000 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 100);
+    EXPECT_EQ(spool(), batch(500) + batch(800) + batch(1000));
+    EXPECT_EQ(harnd_stops(), 1);
+    EXPECT_EQ(state.shut_down, 1);
+
+    cycle_at(1200 * MB);
+    EXPECT_EQ(spool(), batch(500) + batch(800) + batch(1000));
+    EXPECT_EQ(harnd_stops(), 1);
+}
+
+TEST_F(AlarmTest, JumpPastTwoPercentagesSendsOneBatch)
+{
+    cycle_at(400 * MB);
+    cycle_at(900 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 80);
+    EXPECT_EQ(spool(), batch(900));
+}
+
+TEST_F(AlarmTest, AlarmsentFromEarlierRunSilencesLowerPercentages)
+{
+    state.settings.alarmsent = 80;
+    cycle_at(500 * MB);
+    cycle_at(850 * MB);
+    EXPECT_EQ(spool(), "");
+    cycle_at(1000 * MB);
+    EXPECT_EQ(spool(), batch(1000));
+}
+
+TEST_F(AlarmTest, TurnoffZeroAlarmsButKeepsConnection)
+{
+    state.settings.turnoff = 0;
+    cycle_at(1000 * MB);
+    EXPECT_EQ(spool(), batch(1000));
+    EXPECT_EQ(harnd_stops(), 0);
+    EXPECT_EQ(state.shut_down, 0);
+}
+
+TEST_F(AlarmTest, ZeroAllowanceShutsDownAtOnceAndCountsEveryPercentage)
+{
+    state.settings.datamax = 0;
+    cycle_at(0);
+    EXPECT_EQ(state.settings.alarmsent, 100);
+    EXPECT_EQ(spool(), batch(0, 0));
+    EXPECT_EQ(harnd_stops(), 1);
+}
+
+TEST_F(AlarmTest, LargeAllowanceThresholdsDoNotOverflow)
+{
+    // 10 × 3 000 000 MB × 80 % is past 2^31 KB.
+    EXPECT_EQ(alarm_threshold_kb(3000000, 80), 2400000000LL);
+    state.settings.datamax = 3000000;
+    cycle_at(1000 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 0);
+    EXPECT_EQ(spool(), "");
+    EXPECT_EQ(harnd_stops(), 0);
+}
+
+TEST_F(AlarmTest, ShellCharactersInHostAndNumbersReachSpoolUnchanged)
+{
+    const char* host = "Ro'ut\"er $(touch /tmp/mk_injected) `id` \\c";
+    snprintf(state.settings.hostname, sizeof state.settings.hostname, "%s", host);
+    snprintf(state.settings.phone, sizeof state.settings.phone, "1;touch${IFS}/tmp/mk_inj2 '5'");
+    cycle_at(500 * MB);
+    std::string tail = std::string(host) + " Traffic Limit Alarm: max data:1000MB. used:500MB\n";
+    EXPECT_EQ(spool(), "1;touch${IFS}/tmp/mk_inj2," + tail + "'5'," + tail);
+    EXPECT_FALSE(box.exists("/tmp/mk_injected"));
+    EXPECT_NE(access("/tmp/mk_injected", F_OK), 0);
+    EXPECT_NE(access("/tmp/mk_inj2", F_OK), 0);
+}
+
+TEST_F(AlarmTest, EmptyPhoneSendsNothing)
+{
+    state.settings.phone[0] = '\0';
+    cycle_at(500 * MB);
+    EXPECT_EQ(state.settings.alarmsent, 50);
+    EXPECT_FALSE(box.exists("/tmp/sms_tosend"));
+}
+
+} // namespace
