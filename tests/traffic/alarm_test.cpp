@@ -168,3 +168,51 @@ TEST_F(AlarmTest, EmptyPhoneSendsNothing)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AlarmTest, SettingsAndAlarmsentAreRestoredFromUci)
+{
+    box.uci_package("moskar", "config traffic 'traffic2'\n\toption enabled '1'\n\toption period 'week'\n"
+                              "\toption start_week '3'\n\toption start_hour '08:30'\n\toption phone '12345 +4470001'\n"
+                              "\toption datamax '1000'\n\tlist percent '100'\n\tlist percent 'x'\n\tlist percent '50'\n"
+                              "\tlist percent '80'\n\toption used '850000000'\n\toption endtime '1700000000'\n"
+                              "\toption alarmsent '80'\n\toption turnoff '1'\n\toption debug '4'\n");
+    box.write("/etc/config/system", "config system\n\toption hostname 'Router'\n");
+    memset(&state, 0, sizeof state);
+    select_instance(state, "2");
+    ASSERT_STREQ(state.section, "traffic2");
+    prepare_config(state);
+    const TrafficSettings& s = state.settings;
+    EXPECT_EQ(s.enabled, 1);
+    EXPECT_STREQ(s.period, "week");
+    EXPECT_EQ(s.start_week, 3);
+    EXPECT_STREQ(s.start_hour, "08:30");
+    EXPECT_EQ(s.percent[0], 50);
+    EXPECT_EQ(s.percent[1], 80);
+    EXPECT_EQ(s.percent[2], 100);
+    EXPECT_EQ(s.percent[3], 0);
+    EXPECT_EQ(s.endtime, 1700000000);
+    EXPECT_EQ(s.debug, 4);
+    EXPECT_STREQ(s.hostname, "Router");
+
+    // The restarted daemon does not repeat the alarms of this period.
+    cycle_at(s.used);
+    EXPECT_EQ(spool(), "");
+    cycle_at(1000 * MB);
+    EXPECT_EQ(spool(), batch(1000));
+    box.shell("uci -q commit moskar");
+    EXPECT_EQ(box.uci_get("moskar.traffic2.alarmsent"), "100");
+    EXPECT_EQ(box.uci_get("moskar.traffic2.force_shutdown"), "1");
+}
+
+TEST_F(AlarmTest, InstanceArgumentOtherThanTwoSelectsInstanceOne)
+{
+    for (const char* arg : {"1", "3", "x", ""}) {
+        select_instance(state, arg);
+        EXPECT_EQ(state.instance, 1) << arg;
+        EXPECT_STREQ(state.section, "traffic") << arg;
+    }
+}
+
+} // namespace
