@@ -29,8 +29,11 @@ int format_alarm_line(char* out, size_t size, const char* number, const char* ho
 {
     int n = snprintf(out, size, "%s,%s Traffic Limit Alarm: max data:%dMB. used:%dMB\n", number, hostname, datamax,
                      static_cast<int>(used / BYTES_PER_MB));
-    if (n < 0 || size == 0)
+    if (n < 0 || size < 2) {
+        if (size > 0)
+            out[0] = '\0';
         return 0;
+    }
     if (static_cast<size_t>(n) < size)
         return n;
     // Cut, but still one whole spool line.

@@ -130,7 +130,7 @@ protected:
     {
         PeriodTest::SetUp();
         setenv("ROUTER_ROOT", box.root().c_str(), 1);
-        putenv(strdup(box.env_path().c_str()));
+        setenv("PATH", box.env_path().substr(strlen("PATH=")).c_str(), 1);
         box.uci_package("moskar", "config traffic 'traffic'\n\toption used '123'\n");
         box.write("/etc/forcecellup", "1\n");
         memset(&state, 0, sizeof state);
