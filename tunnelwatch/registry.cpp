@@ -38,18 +38,21 @@ int find_line(FILE* f, const char* name, pid_t pid)
     return -1;
 }
 
+// Lines are copied as they were written: the other parties' lines stay theirs.
 void copy_all_but(FILE* from, FILE* to, int skip)
 {
     char text[LINE_SIZE];
-    RegistryLine line;
+    char last = '\n';
     for (int index = 0; fgets(text, sizeof text, from); ++index) {
-        if (index == skip)
+        size_t length = strlen(text);
+        if (index == skip || length == 0)
             continue;
-        if (parse_line(text, &line))
-            fprintf(to, "%i %s\n", line.pid, line.name);
-        else
-            fputs(text, to);
+        fputs(text, to);
+        last = text[length - 1];
     }
+    // A last line without its newline would be joined to the next line appended.
+    if (last != '\n')
+        fputc('\n', to);
 }
 
 int count_lines(const char* path)
