@@ -125,7 +125,10 @@ std::string ModemSession::feed(const char* data, size_t n)
         if (input_ == Input::Pdu) {
             if (c == CTRL_Z) {
                 input_ = Input::Line;
-                out += finish_submit();
+                if (opt_.hold_send_result)
+                    held_ = finish_submit();
+                else
+                    out += finish_submit();
             } else if (c == ESCAPE) {
                 input_ = Input::Line;
                 out += OK;

@@ -13,6 +13,7 @@ struct ModemOptions {
     ModemMode mode = ModemMode::Gsm;
     std::string store;     // message store directory
     std::string sent_file; // one line per accepted submission
+    bool hold_send_result = false; // keep a submission's result for take_send_result()
 };
 
 // The sent-file form of a text: newlines and carriage returns written as
@@ -28,6 +29,14 @@ public:
     // True when no command line or PDU is half received.
     bool idle() const { return input_ == Input::Line && line_.empty(); }
     bool echo() const { return echo_; }
+    // The result of the last submission when hold_send_result is set (the
+    // network's answer, which the caller may deliver late); empty if none.
+    std::string take_send_result()
+    {
+        std::string r;
+        r.swap(held_);
+        return r;
+    }
 
 private:
     enum class Input { Line, Pdu };
@@ -46,6 +55,7 @@ private:
     Input input_ = Input::Line;
     std::string line_;
     std::string pdu_;
+    std::string held_;
     long pdu_len_ = 0;
     int reference_ = 0;
     std::set<std::string> read_; // "index:pdu" of messages shown once (status read)

@@ -1,7 +1,7 @@
 // Simulated cellular modem on a pseudo-terminal, and the tool that puts
 // received messages into its store.
 //
-//   modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE]
+//   modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]
 //   modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT
 //            [--index N] [--ucs2] [--time "YY/MM/DD,hh:mm:ss[+zz]"] [--smsc NUMBER]
 //            [--concat REF/TOTAL/SEQ]
@@ -31,6 +31,13 @@ constexpr char DEFAULT_SMSC[] = "+8613800250500";
 
 std::atomic<bool> g_stop{false};
 
+long long now_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
 void on_signal(int)
 {
     g_stop = true;
@@ -38,12 +45,13 @@ void on_signal(int)
 
 struct Args {
     std::string mode, device, store, sent, log, from, text, time, index, concat, smsc = DEFAULT_SMSC;
+    long send_delay_ms = 0;
     bool ucs2 = false;
 };
 
 int usage()
 {
-    fputs("usage: modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE]\n"
+    fputs("usage: modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]\n"
           "       modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT [--index N] [--ucs2]\n"
           "                [--time \"YY/MM/DD,hh:mm:ss[+zz]\"] [--smsc NUMBER] [--concat REF/TOTAL/SEQ]\n",
           stderr);
@@ -79,6 +87,8 @@ bool parse_args(int argc, char** argv, int first, Args& a)
             a.time = val;
         else if (opt == "--index")
             a.index = val;
+        else if (opt == "--send-delay")
+            a.send_delay_ms = strtol(val.c_str(), nullptr, 10);
         else if (opt == "--concat")
             a.concat = val;
         else if (opt == "--smsc")
@@ -208,6 +218,7 @@ int serve_main(const Args& a)
     opt.mode = a.mode == "gsm" ? ModemMode::Gsm : ModemMode::Cdma;
     opt.store = a.store;
     opt.sent_file = a.sent.empty() ? a.store + "/sent.log" : a.sent;
+    opt.hold_send_result = a.send_delay_ms > 0;
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -261,9 +272,23 @@ int serve_main(const Args& a)
 
     ModemSession session(opt);
     char buf[512];
+    // A submission's result waiting for its network delay.
+    std::string held;
+    long long held_due = 0;
     while (!g_stop) {
+        int wait_ms = 200;
+        if (!held.empty()) {
+            long long left = held_due - now_ms();
+            if (left <= 0) {
+                log_traffic(log, ">>", held.data(), held.size());
+                write_all(master, held);
+                held.clear();
+            } else if (left < wait_ms) {
+                wait_ms = static_cast<int>(left);
+            }
+        }
         struct pollfd pfd[2] = {{master, POLLIN, 0}, {watch, POLLIN, 0}};
-        if (poll(pfd, watch >= 0 ? 2 : 1, 200) <= 0)
+        if (poll(pfd, watch >= 0 ? 2 : 1, wait_ms) <= 0)
             continue;
         if (watch >= 0 && (pfd[1].revents & POLLIN)) {
             alignas(struct inotify_event) char events[1024];
@@ -293,6 +318,11 @@ int serve_main(const Args& a)
         if (!out.empty()) {
             log_traffic(log, ">>", out.data(), out.size());
             write_all(master, out);
+        }
+        std::string result = session.take_send_result();
+        if (!result.empty()) {
+            held = result;
+            held_due = now_ms() + a.send_delay_ms;
         }
     }
     if (watch >= 0)

@@ -25,7 +25,7 @@ bool store_read(const std::string& dir, int index, std::string& pdu)
     while ((c = fgetc(f)) != EOF && c != '\n' && c != '\r')
         pdu.push_back(static_cast<char>(c));
     fclose(f);
-    return true;
+    return !pdu.empty(); // a modem never shows an empty message
 }
 
 bool store_write(const std::string& dir, int index, const std::string& pdu)

@@ -15,14 +15,15 @@ constexpr char CDMA_HI[] = "000002100204040146aa18060100081c0003200000010410148d
 
 class ModemSim : public ::testing::Test {
 protected:
-    void start(const char* mode)
+    void start(const char* mode, std::vector<std::string> extra = {})
     {
         store_ = sb_.path("/modem");
         link_ = sb_.path("/dev/ttyUSB2");
         mkdir(store_.c_str(), 0755);
         mkdir(sb_.path("/dev").c_str(), 0755);
-        pid_ = sb_.start(sim_bin_path("modemsim"),
-                         {"--mode", mode, "--device", link_, "--store", store_, "--log", sb_.path("/at.log")});
+        std::vector<std::string> args{"--mode", mode, "--device", link_, "--store", store_, "--log", sb_.path("/at.log")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        pid_ = sb_.start(sim_bin_path("modemsim"), args);
         ASSERT_TRUE(wait_for_path(link_, 3000)) << sb_.stderr_of("modemsim");
     }
     // Runs the inject tool; returns its output (the slot) or "exit N".
@@ -130,6 +131,19 @@ TEST_F(ModemSim, InjectTakesTheLowestFreeSlotOrTheOneAsked)
     EXPECT_EQ(inject("--mode gsm --from 10086 --text f"), "2\n");
     EXPECT_EQ(inject("--mode gsm --from 10086 --text x --time 12/03/14"), "exit 2");
     EXPECT_EQ(inject("--mode gsm --from 10086 --text " + std::string(161, 'a')), "exit 2");
+}
+
+TEST_F(ModemSim, SendDelayHoldsBackOnlyTheResult)
+{
+    start("gsm", {"--send-delay", "600"});
+    ModemLine line(link_);
+    line.exchange("ATE0\r", "OK\r\n");
+    line.exchange("AT+CMGS=20\r", "> ");
+    long long t0 = now_ms();
+    std::string early = line.exchange(std::string(GSM_HELLO) + "\x1A", "OK\r\n", 300);
+    EXPECT_EQ(early, "");
+    EXPECT_EQ(line.exchange("", "OK\r\n", 3000), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
+    EXPECT_GE(now_ms() - t0, 550);
 }
 
 TEST_F(ModemSim, AnswersALineSetUpTheDaemonsWay)

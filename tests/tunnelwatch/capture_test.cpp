@@ -1,0 +1,246 @@
+// The capture callbacks get whatever the wire brings: every packet here is
+// handed over in a buffer of exactly its captured length, so a read past it
+// shows up under AddressSanitizer.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "capture.h"
+#include "keepalive.h"
+#include "sandbox.h"
+#include "watchdog.h"
+
+namespace {
+
+using Bytes = std::vector<u_char>;
+
+constexpr const char* LOCAL = "10.0.0.2";
+constexpr const char* REMOTE = "10.0.0.1";
+
+in_addr addr(const char* text)
+{
+    in_addr a;
+    inet_pton(AF_INET, text, &a);
+    return a;
+}
+
+// What went out through the sendto seam.
+struct SentPackets {
+    static std::vector<Bytes> packets;
+    static std::vector<in_addr> targets;
+    static ssize_t send(int, const void* data, size_t length, int, const sockaddr* to, socklen_t)
+    {
+        const u_char* bytes = static_cast<const u_char*>(data);
+        packets.emplace_back(bytes, bytes + length);
+        targets.push_back(reinterpret_cast<const sockaddr_in*>(to)->sin_addr);
+        return static_cast<ssize_t>(length);
+    }
+};
+std::vector<Bytes> SentPackets::packets;
+std::vector<in_addr> SentPackets::targets;
+
+// The peer's keepalive as it reaches us: its local is our remote.
+Bytes peer_keepalive()
+{
+    Bytes p(KEEPALIVE_SIZE);
+    fill_keepalive(p.data(), 0x1234, addr(REMOTE), addr(LOCAL));
+    return p;
+}
+
+Bytes with_link_header(size_t link_length, const Bytes& ip)
+{
+    Bytes frame(link_length, 0);
+    frame[link_length - 2] = 0x08; // IPv4 ethertype / cooked protocol
+    frame.insert(frame.end(), ip.begin(), ip.end());
+    return frame;
+}
+
+Bytes ethernet_request() { return with_link_header(14, peer_keepalive()); }
+Bytes cooked_request() { return with_link_header(16, peer_keepalive()); }
+
+// The answer to our own keepalive: its inner packet, from the peer to us.
+Bytes cooked_reply()
+{
+    Bytes p(KEEPALIVE_SIZE);
+    fill_keepalive(p.data(), 0x99, addr(LOCAL), addr(REMOTE));
+    return with_link_header(16, Bytes(p.begin() + 24, p.end()));
+}
+
+void set16(Bytes& b, size_t at, uint16_t v)
+{
+    b[at] = static_cast<u_char>(v >> 8);
+    b[at + 1] = static_cast<u_char>(v);
+}
+
+using Callback = void (*)(u_char*, const pcap_pkthdr*, const u_char*);
+
+// Hands the first length bytes over in a heap block of exactly that size.
+void deliver(Callback cb, const Bytes& frame, size_t length)
+{
+    std::unique_ptr<u_char[]> exact(new u_char[length]);
+    if (length)
+        memcpy(exact.get(), frame.data(), length);
+    pcap_pkthdr header = {};
+    header.caplen = static_cast<bpf_u_int32>(length);
+    header.len = static_cast<bpf_u_int32>(frame.size());
+    cb(nullptr, &header, exact.get());
+}
+
+void deliver(Callback cb, const Bytes& frame) { deliver(cb, frame, frame.size()); }
+
+class Capture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        watch_state_reset();
+        inet_pton(AF_INET, LOCAL, &watch.settings.local.sin_addr);
+        inet_pton(AF_INET, REMOTE, &watch.settings.remote.sin_addr);
+        watch.settings.gname = "gre9";
+        watch.send_fn = SentPackets::send;
+        SentPackets::packets.clear();
+        SentPackets::targets.clear();
+        setenv("ROUTER_ROOT", sandbox.root().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        unsetenv("ROUTER_ROOT");
+        watch_state_reset();
+    }
+    Sandbox sandbox;
+};
+
+TEST_F(Capture, RequestBehindEitherLinkHeaderIsAnsweredWithItsInnerPacket)
+{
+    const Bytes keepalive = peer_keepalive();
+    const Bytes inner(keepalive.begin() + 24, keepalive.end());
+    for (const Bytes& frame : {ethernet_request(), cooked_request()}) {
+        SentPackets::packets.clear();
+        watch.request_got = 0;
+        deliver(process_request, frame);
+        EXPECT_EQ(watch.request_got, 1);
+        ASSERT_EQ(SentPackets::packets.size(), 1u) << "link header " << frame.size() - KEEPALIVE_SIZE;
+        EXPECT_EQ(SentPackets::packets[0], inner);
+        EXPECT_EQ(SentPackets::targets[0].s_addr, addr(REMOTE).s_addr);
+    }
+}
+
+TEST_F(Capture, RequestCutAnywhereIsNeitherReadPastNorAnswered)
+{
+    for (const Bytes& frame : {ethernet_request(), cooked_request()}) {
+        for (size_t length = 0; length < frame.size(); ++length) {
+            watch.request_got = 0;
+            deliver(process_request, frame, length);
+            // The inner header must be whole to count; its 24 bytes to be answered.
+            size_t header_end = frame.size() - KEEPALIVE_REPLY_SIZE + 20;
+            EXPECT_EQ(watch.request_got, length >= header_end ? 1 : 0) << length;
+        }
+    }
+    EXPECT_TRUE(SentPackets::packets.empty());
+}
+
+TEST_F(Capture, RequestLongerThanItsCaptureIsCountedButNotSent)
+{
+    Bytes frame = ethernet_request();
+    set16(frame, 14 + 24 + 2, 1400);
+    deliver(process_request, frame);
+    EXPECT_EQ(watch.request_got, 1);
+    set16(frame, 14 + 24 + 2, 8); // shorter than its own header
+    deliver(process_request, frame);
+    EXPECT_TRUE(SentPackets::packets.empty());
+}
+
+TEST_F(Capture, ForeignPacketsAreNeitherCountedNorAnswered)
+{
+    const size_t inner = 14 + 24;
+    std::vector<Bytes> foreign;
+    Bytes f = ethernet_request();
+    f[inner] = 0x46; // header with options
+    foreign.push_back(f);
+    f = ethernet_request();
+    f[inner] = 0x65; // not version 4
+    foreign.push_back(f);
+    f = ethernet_request();
+    f[inner + 9] = 17; // UDP
+    foreign.push_back(f);
+    f = ethernet_request();
+    f[inner + 15] = 9; // other source
+    foreign.push_back(f);
+    f = ethernet_request();
+    f[inner + 19] = 9; // other destination
+    foreign.push_back(f);
+    Bytes swapped(KEEPALIVE_SIZE);
+    fill_keepalive(swapped.data(), 1, addr(LOCAL), addr(REMOTE)); // our own keepalive
+    foreign.push_back(with_link_header(14, swapped));
+    foreign.push_back(Bytes(200, 0x45));
+    foreign.push_back(Bytes(1024, 0xFF));
+    for (const Bytes& p : foreign)
+        deliver(process_request, p);
+    EXPECT_EQ(watch.request_got, 0);
+    EXPECT_TRUE(SentPackets::packets.empty());
+}
+
+TEST_F(Capture, ReplyWhileDownRunsUpScriptOnce)
+{
+    watch.isup = 0;
+    deliver(process_reply, cooked_reply());
+    deliver(process_reply, cooked_reply());
+    EXPECT_EQ(watch.reply_got, 1);
+    EXPECT_EQ(watch.isup, 1);
+    const std::string calls = sandbox.calls();
+    EXPECT_NE(calls.find("/usr/sbin/skellan gre9 up\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("skellan"), calls.rfind("skellan")) << calls;
+}
+
+TEST_F(Capture, ReplyWhileUpRunsNoScript)
+{
+    deliver(process_reply, cooked_reply());
+    EXPECT_EQ(watch.reply_got, 1);
+    EXPECT_EQ(sandbox.calls(), "");
+}
+
+TEST_F(Capture, ReplyCutOrAlteredIsIgnored)
+{
+    watch.isup = 0;
+    const Bytes good = cooked_reply();
+    for (size_t length = 0; length < good.size(); ++length)
+        deliver(process_reply, good, length);
+    std::vector<Bytes> altered;
+    Bytes r = good;
+    set16(r, 16 + 2, 48); // a whole keepalive, not its answer
+    altered.push_back(r);
+    r = good;
+    set16(r, 16 + 22, 0x0800); // GRE carrying IPv4
+    altered.push_back(r);
+    r = good;
+    r[16 + 9] = 6;
+    altered.push_back(r);
+    r = good;
+    r[16] = 0x44;
+    altered.push_back(r);
+    r = good;
+    std::swap_ranges(r.begin() + 28, r.begin() + 32, r.begin() + 32); // source and destination swapped
+    altered.push_back(r);
+    for (const Bytes& p : altered)
+        deliver(process_reply, p);
+    EXPECT_EQ(watch.reply_got, 0);
+    EXPECT_EQ(watch.isup, 0);
+    EXPECT_EQ(sandbox.calls(), "");
+}
+
+TEST_F(Capture, LongTunnelNameIsCutToTheCommandBuffer)
+{
+    static const std::string name(200, 'g');
+    watch.settings.gname = name.c_str();
+    watch.isup = 0;
+    deliver(process_reply, cooked_reply());
+    std::string calls = sandbox.calls();
+    std::string expected = "/usr/sbin/skellan " + std::string(SCRIPT_CMD_SIZE - 1 - 18, 'g') + "\n";
+    EXPECT_NE(calls.find(expected), std::string::npos) << calls;
+}
+
+} // namespace

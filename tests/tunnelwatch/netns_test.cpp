@@ -1,0 +1,380 @@
+// The real watchdog between two hosts made of network namespaces joined by a
+// veth pair. Each test makes its own namespaces (named tw<pid>...) and deletes
+// them at its end, even when it fails.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+std::string ip_tool()
+{
+    for (const char* p : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
+        if (access(p, X_OK) == 0)
+            return p;
+    return "";
+}
+
+// Runs a shell command; returns its exit status and, in out, what it printed.
+int run(const std::string& cmd, std::string* out = nullptr)
+{
+    std::string text;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p)
+        return -1;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p))
+        text += buf;
+    int status = pclose(p);
+    if (out)
+        *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double wall_seconds()
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    return tv.tv_sec + tv.tv_usec / 1e6;
+}
+
+// Two hosts: A (x.1) and B (x.2), one veth between them.
+class HostPair {
+public:
+    HostPair()
+    {
+        static int serial = 0;
+        ++serial;
+        std::string base = "tw" + std::to_string(getpid());
+        a = base + "a" + std::to_string(serial);
+        b = base + "b" + std::to_string(serial);
+        dev_a = a + "v";
+        dev_b = b + "v";
+        net = "10.201." + std::to_string(serial % 250) + ".";
+        addr_a = net + "1";
+        addr_b = net + "2";
+    }
+    ~HostPair()
+    {
+        if (made_a)
+            run(ip_tool() + " netns del " + a);
+        if (made_b)
+            run(ip_tool() + " netns del " + b);
+    }
+    // "" when both hosts are up, else why not.
+    std::string make()
+    {
+        if (geteuid() != 0)
+            return "needs root for network namespaces";
+        std::string ip = ip_tool();
+        if (ip.empty())
+            return "no ip tool (iproute2)";
+        std::string out;
+        if (run(ip + " netns add " + a, &out) != 0)
+            return "cannot make a network namespace: " + out;
+        made_a = true;
+        if (run(ip + " netns add " + b, &out) != 0)
+            return "cannot make a network namespace: " + out;
+        made_b = true;
+        return link();
+    }
+    // The veth pair with its addresses; "" when done.
+    std::string link()
+    {
+        std::string ip = ip_tool();
+        std::string out;
+        if (run(ip + " link add " + dev_a + " netns " + a + " type veth peer name " + dev_b + " netns " + b, &out)
+            != 0)
+            return "cannot make a veth pair: " + out;
+        if (in(a, "addr add " + addr_a + "/24 dev " + dev_a) != 0 || in(b, "addr add " + addr_b + "/24 dev " + dev_b) != 0
+            || in(a, "link set " + dev_a + " up") != 0 || in(b, "link set " + dev_b + " up") != 0
+            || in(a, "link set lo up") != 0 || in(b, "link set lo up") != 0)
+            return "cannot configure the veth pair";
+        return "";
+    }
+    // Deletes the veth pair (both ends go), as when a modem reconnect removes a device.
+    int unlink() const { return in(a, "link del " + dev_a); }
+    // An ip command inside one host.
+    int in(const std::string& host, const std::string& args, std::string* out = nullptr) const
+    {
+        return run(ip_tool() + " -n " + host + " " + args, out);
+    }
+
+    std::string a, b, dev_a, dev_b, net, addr_a, addr_b;
+
+private:
+    bool made_a = false;
+    bool made_b = false;
+};
+
+#define MAKE_HOSTS(pair)                              \
+    do {                                              \
+        std::string why = (pair).make();              \
+        if (!why.empty())                             \
+            GTEST_SKIP() << why;                      \
+    } while (0)
+
+// Starts tolvane inside a host, through the sandbox (which keeps the reboot check).
+pid_t start_in(Sandbox& sb, const std::string& host, const std::vector<std::string>& args)
+{
+    std::vector<std::string> full = {"netns", "exec", host, "env", sb.env_root(), sb.env_path(), bin_path("tolvane")};
+    full.insert(full.end(), args.begin(), args.end());
+    return sb.start(ip_tool(), full);
+}
+
+std::string log_of(const Sandbox& sb) { return sb.stderr_of("ip"); }
+
+struct ScriptCall {
+    double when;
+    std::string word;
+};
+
+// The up/down script calls recorded by the skellan stand-in.
+std::vector<ScriptCall> script_calls(const Sandbox& sb)
+{
+    std::vector<ScriptCall> calls;
+    std::istringstream in(sb.calls());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        ScriptCall c;
+        std::string path, gname;
+        if (words >> c.when >> path >> gname >> c.word && path == "/usr/sbin/skellan")
+            calls.push_back(c);
+    }
+    return calls;
+}
+
+std::string words_of(const std::vector<ScriptCall>& calls)
+{
+    std::string text;
+    for (const ScriptCall& c : calls)
+        text += (text.empty() ? "" : " ") + c.word;
+    return text;
+}
+
+// Waits for the n-th script call (1-based); returns it, or a call with word "" on timeout.
+ScriptCall wait_for_call(const Sandbox& sb, size_t n, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    do {
+        std::vector<ScriptCall> calls = script_calls(sb);
+        if (calls.size() >= n)
+            return calls[n - 1];
+        usleep(50000);
+    } while (now_ms() < deadline);
+    return ScriptCall{0, ""};
+}
+
+void expect_clean_stop(Sandbox& sb, pid_t pid, int timeout_ms)
+{
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGINT);
+    EXPECT_EQ(sb.wait_exit(pid, timeout_ms), 0) << log_of(sb);
+    EXPECT_NE(log_of(sb).find("(notice) tolvane program exited."), std::string::npos) << log_of(sb);
+    EXPECT_EQ(log_of(sb).find("Sanitizer"), std::string::npos) << log_of(sb);
+}
+
+TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox side_a;
+    Sandbox side_b;
+    side_a.write("/tmp/keepalive_running", "77 otherdev\n5 " + hosts.dev_a + "\n");
+
+    pid_t receiver = start_in(side_b, hosts.b,
+                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
+                               "mode", "receive", "timeout", "3"});
+    ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
+    pid_t sender = start_in(side_a, hosts.a,
+                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
+                             "mode", "send", "seconds", "1", "retry", "3"});
+
+    // Answered keepalives: both sides stay up, no script runs.
+    sleep(7);
+    EXPECT_EQ(side_a.calls(), "") << log_of(side_a);
+    EXPECT_EQ(side_b.calls(), "") << log_of(side_b);
+
+    const double cut = wall_seconds();
+    ASSERT_EQ(hosts.in(hosts.b, "link set " + hosts.dev_b + " down"), 0);
+    ScriptCall down_a = wait_for_call(side_a, 1, 20000);
+    ScriptCall down_b = wait_for_call(side_b, 1, 20000);
+    ASSERT_EQ(down_a.word, "down") << log_of(side_a);
+    ASSERT_EQ(down_b.word, "down") << log_of(side_b);
+    const double detection = down_a.when - cut;
+    printf("[ measure  ] link cut to sender down script: %.2f s (seconds 1, retry 3)\n", detection);
+    printf("[ measure  ] link cut to receiver down script: %.2f s (timeout 3)\n", down_b.when - cut);
+    RecordProperty("sender_detection_ms", static_cast<int>(detection * 1000));
+    // Three unanswered keepalives a second apart and the last pause, from somewhere in a cycle.
+    EXPECT_GE(detection, 2.0);
+    EXPECT_LE(detection, 9.0);
+    EXPECT_LE(down_b.when - cut, 9.0);
+
+    const double restore = wall_seconds();
+    ASSERT_EQ(hosts.in(hosts.b, "link set " + hosts.dev_b + " up"), 0);
+    ScriptCall up_a = wait_for_call(side_a, 2, 15000);
+    ScriptCall up_b = wait_for_call(side_b, 2, 15000);
+    ASSERT_EQ(up_a.word, "up") << log_of(side_a);
+    ASSERT_EQ(up_b.word, "up") << log_of(side_b);
+    printf("[ measure  ] link restore to sender up script: %.2f s\n", up_a.when - restore);
+    EXPECT_LE(up_a.when - restore, 6.0);
+    EXPECT_EQ(log_of(side_a).find("remote is unreachable"), log_of(side_a).rfind("remote is unreachable"))
+        << "only one down step while the link was cut" << log_of(side_a) << side_a.calls();
+
+    // A drop of the answers alone: the keepalives still go out and reach B.
+    sleep(2);
+    const double drop = wall_seconds();
+    ASSERT_EQ(hosts.in(hosts.b, "route add blackhole " + hosts.addr_a + "/32"), 0);
+    ScriptCall dropped = wait_for_call(side_a, 3, 20000);
+    ASSERT_EQ(dropped.word, "down") << log_of(side_a);
+    printf("[ measure  ] answers dropped to sender down script: %.2f s (seconds 1, retry 3)\n", dropped.when - drop);
+    EXPECT_GE(dropped.when - drop, 2.0);
+    EXPECT_LE(dropped.when - drop, 9.0);
+    ASSERT_EQ(hosts.in(hosts.b, "route del blackhole " + hosts.addr_a + "/32"), 0);
+    EXPECT_EQ(wait_for_call(side_a, 4, 15000).word, "up") << log_of(side_a);
+
+    // Receiver: down at the cut and up again; its stop may still judge one more period.
+    EXPECT_EQ(words_of(script_calls(side_b)).substr(0, 7), "down up");
+    expect_clean_stop(side_a, sender, 10000);
+    expect_clean_stop(side_b, receiver, 10000);
+    EXPECT_EQ(side_a.read("/tmp/keepalive_running"), "77 otherdev\n");
+}
+
+TEST(TunnelNetns, CaptureComesBackWhenTheDeviceIsMadeAgain)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox side_a;
+    Sandbox side_b;
+    pid_t receiver = start_in(side_b, hosts.b,
+                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
+                               "mode", "receive", "timeout", "2"});
+    ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000)) << log_of(side_b);
+    pid_t sender = start_in(side_a, hosts.a,
+                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
+                             "mode", "send", "seconds", "1", "retry", "3"});
+    sleep(3);
+    ASSERT_EQ(hosts.unlink(), 0);
+    EXPECT_EQ(wait_for_call(side_a, 1, 15000).word, "down") << log_of(side_a);
+    EXPECT_EQ(wait_for_call(side_b, 1, 15000).word, "down") << log_of(side_b);
+    EXPECT_NE(log_of(side_b).find("(notice) capture on " + hosts.dev_b + " ended"), std::string::npos)
+        << log_of(side_b);
+
+    ASSERT_EQ(hosts.link(), "");
+    EXPECT_EQ(wait_for_call(side_a, 2, 15000).word, "up") << log_of(side_a);
+    EXPECT_EQ(wait_for_call(side_b, 2, 15000).word, "up") << log_of(side_b);
+    kill(receiver, SIGINT);
+    expect_clean_stop(side_a, sender, 10000);
+    expect_clean_stop(side_b, receiver, 10000);
+}
+
+TEST(TunnelNetns, StopBeforeTheDeviceAppearsEndsAtOnce)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    for (const char* mode : {"send", "receive"}) {
+        Sandbox sb;
+        sb.write("/tmp/keepalive_running", "3 twnodev0\n");
+        pid_t pid = start_in(sb, hosts.a,
+                             {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", "twnodev0", "gname", "greA",
+                              "mode", mode, "timeout", "2", "debug", "1"});
+        ASSERT_TRUE(sb.wait_for_text("/ip.stderr", "No valid specified network interface", 10000)) << log_of(sb);
+        expect_clean_stop(sb, pid, 5000);
+        EXPECT_FALSE(sb.exists("/tmp/keepalive_running")) << mode;
+        EXPECT_EQ(sb.calls(), "") << mode;
+    }
+}
+
+TEST(TunnelNetns, NegativeRetryNeverGoesDownYetStopsOnSigint)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox sb;
+    // Nobody answers on B.
+    pid_t pid = start_in(sb, hosts.a,
+                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
+                          "send", "seconds", "1", "retry", "-1", "debug", "1"});
+    ASSERT_TRUE(sb.wait_for_text("/ip.stderr", "try #4,", 15000)) << log_of(sb);
+    EXPECT_EQ(sb.calls(), "");
+    long long asked = now_ms();
+    expect_clean_stop(sb, pid, 8000);
+    EXPECT_LT(now_ms() - asked, 6000);
+    // The stop takes the down step of a tunnel still up.
+    EXPECT_EQ(words_of(script_calls(sb)), "down");
+    EXPECT_NE(log_of(sb).find("(notice) tunnel is down"), std::string::npos);
+}
+
+// utime + stime of a process, in clock ticks.
+long cpu_ticks(pid_t pid)
+{
+    std::string stat;
+    run("cat /proc/" + std::to_string(pid) + "/stat", &stat);
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14)
+            utime = std::stol(field);
+        if (i == 15)
+            stime = std::stol(field);
+    }
+    return utime + stime;
+}
+
+TEST(TunnelNetns, ZeroRetryDeclaresDownAtOnceWithoutSpinning)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    Sandbox sb;
+    pid_t pid = start_in(sb, hosts.a,
+                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
+                          "send", "seconds", "0", "retry", "0"});
+    EXPECT_EQ(wait_for_call(sb, 1, 5000).word, "down") << log_of(sb);
+    long before = cpu_ticks(pid);
+    sleep(3);
+    long spent = cpu_ticks(pid) - before;
+    EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 2) << "ticks in 3 s";
+    EXPECT_EQ(log_of(sb).find("keepalive packet"), std::string::npos) << log_of(sb);
+    EXPECT_EQ(script_calls(sb).size(), 1u);
+    expect_clean_stop(sb, pid, 8000);
+}
+
+TEST(TunnelNetns, KernelGreEndpointAnswersKeepalives)
+{
+    HostPair hosts;
+    MAKE_HOSTS(hosts);
+    std::string gre = "tw" + std::to_string(getpid()) + "g";
+    std::string out;
+    if (hosts.in(hosts.b, "link add " + gre + " type gre local " + hosts.addr_b + " remote " + hosts.addr_a, &out) != 0) {
+        if (out.find("Unknown device type") != std::string::npos)
+            GTEST_SKIP() << "this kernel has no GRE support: " << out;
+        FAIL() << "cannot make a GRE tunnel: " << out;
+    }
+    // The endpoint routes the unwrapped inner packet, which carries its own
+    // address as source, back to A.
+    std::string sysctl = "for k in ip_forward conf/all/rp_filter conf/" + gre + "/rp_filter conf/all/accept_local conf/"
+                       + gre + "/accept_local; do v=1; case $k in *rp_filter) v=0;; esac; echo $v > /proc/sys/net/ipv4/$k; done";
+    ASSERT_EQ(run(ip_tool() + " netns exec " + hosts.b + " sh -c '" + sysctl + "'", &out), 0) << out;
+    ASSERT_EQ(hosts.in(hosts.b, "link set " + gre + " up"), 0);
+
+    Sandbox sb;
+    pid_t pid = start_in(sb, hosts.a,
+                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
+                          "send", "seconds", "1", "retry", "3", "debug", "1"});
+    EXPECT_TRUE(sb.wait_for_text("/ip.stderr", "(process_reply) reply approved", 10000)) << log_of(sb);
+    sleep(5);
+    EXPECT_EQ(sb.calls(), "") << log_of(sb);
+    expect_clean_stop(sb, pid, 8000);
+}
+
+} // namespace
