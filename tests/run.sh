@@ -6,4 +6,4 @@ bash sim/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build -j"$(nproc)"
 cd build
-ctest --output-on-failure -j"$(nproc)" --timeout 600
+ctest --output-on-failure -j"${CTEST_JOBS:-6}" --timeout 900
