@@ -221,6 +221,8 @@ TEST_P(BrenlowSim, AlarmRaisesAfterBadReadingsAndRetriesAFailedSend)
 {
     configure("", "\toption rssialarm '1'\n\toption sigthres '10'\n\toption failedthres '1'\n"
                   "\toption normalthres '3'\n");
+    // One alarm entry: a second one taking the message would end the retries.
+    box.write("/var/run/phonenum", std::string("1,1,") + BOSS + "\n");
     strength(5);
     // GSM sees the failed submission in the modem's answer; CDMA does not look.
     if (!cdma)
@@ -229,7 +231,6 @@ TEST_P(BrenlowSim, AlarmRaisesAfterBadReadingsAndRetriesAFailedSend)
     std::string alarm = std::string(BOSS) + "\tRSSI Alarm ariased,RSSI:5\n";
     int budget = 30000 + send_budget_ms(cdma) + (cdma ? 0 : 30000 + send_budget_ms(cdma));
     ASSERT_TRUE(wait_sent(alarm, budget)) << box.read(LOG);
-    ASSERT_TRUE(wait_sent(std::string(WATCHER) + "\tRSSI Alarm ariased,RSSI:5\n", send_budget_ms(cdma)));
     for (int i = 0; i < 100 && !box.exists("/var/run/RSSIALARM"); ++i)
         usleep(100000);
     EXPECT_TRUE(box.exists("/var/run/RSSIALARM"));
@@ -242,7 +243,6 @@ TEST_P(BrenlowSim, MarkerAtStartKeepsTheAlarmUntilGoodReadingsClearIt)
 {
     configure("", "\toption rssialarm '1'\n\toption sigthres '10'\n\toption failedthres '3'\n"
                   "\toption normalthres '1'\n");
-    box.shell("rm -f \"$ROUTER_ROOT/var/run/phonenum\"");
     box.write("/var/run/phonenum", std::string("1,1,") + BOSS + "\n");
     box.write("/var/run/RSSIALARM", "");
     strength(20);

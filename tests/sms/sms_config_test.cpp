@@ -15,6 +15,15 @@ std::string field(const char* text, const FieldSpan& span)
     return std::string(text + span.start, span.length);
 }
 
+// The daemon keeps its list for life; a test hands it back.
+void free_list()
+{
+    while (PhoneEntry* e = brenlow.config.phones) {
+        brenlow.config.phones = e->next;
+        delete e;
+    }
+}
+
 } // namespace
 
 TEST(SplitFields, SkipsLeadingAndRepeatedSeparators)
@@ -98,6 +107,7 @@ TEST(PhoneList, LoadsInFileOrderAndFindsExactNumbers)
     EXPECT_EQ(0, find_phone("13912345678")->alarm);
     EXPECT_EQ(nullptr, find_phone("8613912345678"));
     EXPECT_EQ(nullptr, find_phone("x"));
+    free_list();
 }
 
 TEST(PhoneList, MissingFileGivesAnEmptyList)
