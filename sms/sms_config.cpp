@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "brenlow_state.h"
 #include "config.h"
@@ -101,10 +100,12 @@ void load_phone_list()
             log_print(LOG_ERROR, "[%s %d] Error： no phone number is detected %s", LOG_SRC, __LINE__, line);
             continue;
         }
-        // Entries live for the whole process; the list is never freed.
-        PhoneEntry* entry = new (std::nothrow) PhoneEntry(parsed);
+        // Entries live for the whole process; the list is never freed. malloc
+        // rather than new keeps the daemon free of the C++ runtime library.
+        auto* entry = static_cast<PhoneEntry*>(malloc(sizeof(PhoneEntry)));
         if (!entry)
             break;
+        *entry = parsed;
         log_print(LOG_DEBUG, "[%s %d] Debug： add phone number(%s) into list ", LOG_SRC, __LINE__, entry->number);
         *tail = entry;
         tail = &entry->next;

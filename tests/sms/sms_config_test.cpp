@@ -20,7 +20,7 @@ void free_list()
 {
     while (PhoneEntry* e = brenlow.config.phones) {
         brenlow.config.phones = e->next;
-        delete e;
+        free(e);
     }
 }
 
