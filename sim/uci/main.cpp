@@ -188,16 +188,16 @@ int cmd_add(const std::vector<std::string>& args)
 
 int cmd_commit(const std::vector<std::string>& packages)
 {
+    // One package that cannot be committed does not hold back the others.
+    int rc = 0;
     for (const std::string& name : packages) {
         PackageSession session(g_opts.paths, name);
         if (!session.open(true))
-            return fail(Status::not_found);
-        if (session.delta().empty())
-            continue; // nothing to write: spare the flash
-        if (!session.commit())
-            return fail(Status::io_error);
+            rc = fail(Status::not_found);
+        else if (!session.delta().empty() && !session.commit()) // no changes: spare the flash
+            rc = fail(Status::io_error);
     }
-    return 0;
+    return rc;
 }
 
 int cmd_revert(const Key& key)
@@ -248,7 +248,8 @@ void usage()
             "\texport   [<config>]\n"
             "\tchanges  [<config>]\n"
             "\tcommit   [<config>]\n"
-            "\trevert   <config>[.<section>[.<option>]]\n");
+            "\trevert   <config>[.<section>[.<option>]]\n"
+            "\tbatch    (commands from standard input, one a line)\n");
 }
 
 int run(const std::string& command, const std::vector<std::string>& args)
@@ -267,6 +268,9 @@ int run(const std::string& command, const std::vector<std::string>& args)
         Key key;
         if (args.size() != 1 || !parse_key(args[0], key))
             return fail(Status::invalid);
+        // "delete pkg.sec.list=value" takes one value out of a list.
+        if (c.op == DeltaOp::remove && key.has_value)
+            return cmd_change(DeltaOp::del_list, key);
         return cmd_change(c.op, key);
     }
     if (command == "add")
@@ -301,6 +305,31 @@ int run(const std::string& command, const std::vector<std::string>& args)
     }
     usage();
     return 1;
+}
+
+// "uci batch": one command a line on standard input, quoted as in a
+// package file; a failing line does not stop the rest.
+int run_batch()
+{
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, stdin)) > 0)
+        text.append(buf, n);
+    int rc = 0;
+    std::vector<std::string> words;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (!next_statement(text, pos, words))
+            return fail(Status::invalid);
+        if (words.empty())
+            continue;
+        std::string command = words[0];
+        words.erase(words.begin());
+        if (command == "batch" || run(command, words) != 0)
+            rc = 1;
+    }
+    return rc;
 }
 
 } // namespace
@@ -339,6 +368,6 @@ int main(int argc, char** argv)
     }
     std::string command = argv[optind];
     std::vector<std::string> args(argv + optind + 1, argv + argc);
-    int rc = run(command, args);
+    int rc = command == "batch" && args.empty() ? run_batch() : run(command, args);
     return fflush(stdout) == 0 ? rc : 1;
 }

@@ -170,9 +170,10 @@ void cdma_decode_pdu(const char* pdu, int length, CdmaShortMessage* msg);
 // -1 when parsing stopped at a malformed one (what was parsed until then stays).
 int cdma_parse_transport(const uint8_t* octets, int count, CdmaSmsMessage* msg);
 
-// WAP (WDP) text extraction of the decoder. Returns 0, or -1 when the inner user data
+// WAP (WDP) text extraction of the decoder; an inner message identifier and user data
+// replace those of parsed. Returns 0, or -1 when the inner user data
 // is malformed, in which case msg is left cleared.
-int ZoltSMSWDPDataDecode(const CdmaSmsMessage* parsed, CdmaShortMessage* msg);
+int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg);
 
 // Encodes msg (tpa, tp_dcs, tp_ud, msgLen, ...) as a mobile-originated transport message
 // in lower-case hex into pdu, which holds at least CDMA_PDU_TEXT_MAX bytes; writes

@@ -1,9 +1,502 @@
+// CDMA short messages: text extraction from parsed transport messages (with
+// concatenation and WDP segments) and encoding of mobile-originated messages.
 #include "cdma_pdu.h"
 
 #include <cstring>
 
-void cdma_decode_pdu(const char*, int, CdmaShortMessage* msg) { memset(msg, 0, sizeof *msg); }
-int ZoltSMSWDPDataDecode(const CdmaSmsMessage*, CdmaShortMessage*) { return 0; }
-int cdma_encode_pdu(CdmaShortMessage*, char* pdu) { pdu[0] = 0; return 0; }
-int ascii_to_pbcd(uint8_t*, const char*, int) { return 0; }
-void cdma_scts_to_text(const CdmaShortMessage*, char* out) { out[0] = 0; }
+#include "cdma_bits.h"
+#include "cdma_transport.h"
+#include "log.h"
+
+namespace {
+
+// Longest hex text the SMS manager reads from the modem.
+constexpr int CDMA_HEX_TEXT_MAX = 1023;
+constexpr int CDMA_UNICODE_OCTETS_MAX = 140;
+constexpr int CDMA_OCTET_TEXT_MAX = 160;
+constexpr int CDMA_TPA_MAX = sizeof(CdmaShortMessage::tpa) - 1;
+constexpr int CDMA_NUMBER_DIGITS_MAX = 32;
+constexpr int TP_UD_SIZE = sizeof(CdmaShortMessage::tp_ud);
+
+// Encodings of IS-637 user data.
+constexpr uint8_t ENCODING_OCTET = 0;
+constexpr uint8_t ENCODING_ASCII7 = 2;
+constexpr uint8_t ENCODING_IA5 = 3;
+constexpr uint8_t ENCODING_UNICODE = 4;
+
+// WAP ports whose datagrams carry no leading content-type octet.
+constexpr uint16_t WAP_PLAIN_PORTS[] = {2805, 2923, 2948, 2949};
+
+// Work buffers of the decoder and the encoder; calls must not overlap.
+struct CodecBuffers {
+    uint8_t decode_octets[CDMA_HEX_TEXT_MAX / 2 + 1];
+    CdmaSmsMessage parsed;
+    CdmaSmsMessage built;
+    uint8_t encode_octets[CDMA_TRANSPORT_MAX + 1];
+    char encode_text[CDMA_PDU_TEXT_MAX + 1];
+};
+CodecBuffers buffers;
+
+int cdma_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    return (c & 0x0F) + 9;
+}
+
+// Concatenation header 05 00 03 or 06 08 04 at the start of octet data.
+void find_octet_header(const uint8_t* ud, CdmaShortMessage* msg)
+{
+    if (ud[0] == 5 && ud[1] == 0 && ud[2] == 3) {
+        msg->ref = ud[3];
+        msg->seg = ud[4];
+        msg->curSeg = ud[5];
+    } else if (ud[0] == 6 && ud[1] == 8 && ud[2] == 4) {
+        msg->ref = ud[4];
+        msg->seg = ud[5];
+        msg->curSeg = ud[6];
+    } else {
+        msg->ref = 0;
+        msg->seg = 1;
+        msg->curSeg = 1;
+    }
+}
+
+// Writes count septets read from bit offset of the packed user data, then a terminator.
+void unpack_septets(const uint8_t* ud, int bit_offset, int count, char* out)
+{
+    BitReader r(ud, CDMA_USER_DATA_CHARS);
+    r.position = bit_offset;
+    for (int i = 0; i < count; i++)
+        out[i] = static_cast<char>(r.read(7));
+    out[count] = '\0';
+}
+
+void extract_ascii7(const CdmaUserData& ud, CdmaShortMessage* msg)
+{
+    const uint8_t* d = ud.chars;
+    int nf = ud.num_fields;
+    msg->msgLen = nf;
+    auto septet = [&](int i) { return packed_field(d, sizeof ud.chars, i, 7); };
+    if (d[0] == 5 && d[1] == 0 && d[2] == 3) {
+        // Header in whole octets, then one fill bit before the first septet.
+        msg->ref = d[3];
+        msg->seg = d[4];
+        msg->curSeg = d[5];
+        memcpy(msg->tp_ud, d, 6);
+        unpack_septets(d, 6 * 8 + 1, nf > 7 ? nf - 7 : 0, msg->tp_ud + 6);
+        msg->msgLen = nf > 0 ? nf - 1 : 0;
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 8bit 503, ref:%d, seg:%d, curSeg:%d",
+                  LOG_SRC, __LINE__, msg->ref, msg->seg, msg->curSeg);
+    } else if (septet(0) == 5 && septet(1) == 0 && septet(2) == 3) {
+        msg->ref = septet(3);
+        msg->seg = septet(4);
+        msg->curSeg = septet(5);
+        unpack_septets(d, 0, nf, msg->tp_ud);
+        const unsigned char* t = reinterpret_cast<const unsigned char*>(msg->tp_ud);
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 7bit 503, ref:%d, seg:%d, curSeg:%d, firstbit:%x",
+                  LOG_SRC, __LINE__, msg->ref, msg->seg, msg->curSeg, t[0]);
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS, front bit %x %x %x %x %x %x %x %x %x",
+                  LOG_SRC, __LINE__, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]);
+    } else if (septet(0) == 6 && septet(1) == 8 && septet(2) == 4) {
+        // 16-bit reference written as septets: its low-order septet is kept.
+        msg->ref = septet(4);
+        msg->seg = septet(5);
+        msg->curSeg = septet(6);
+        unpack_septets(d, 0, nf, msg->tp_ud);
+    } else if (d[0] == 6 && d[1] == 8 && d[2] == 4) {
+        msg->ref = d[4];
+        msg->seg = d[5];
+        msg->curSeg = d[6];
+        memcpy(msg->tp_ud, d, 7);
+        unpack_septets(d, 7 * 8, nf > 8 ? nf - 8 : 0, msg->tp_ud + 7);
+        msg->msgLen = nf > 0 ? nf - 1 : 0;
+    } else {
+        msg->ref = 0;
+        msg->seg = 1;
+        msg->curSeg = 1;
+        unpack_septets(d, 0, nf, msg->tp_ud);
+    }
+    // The commercial-at sign ends the text, as on the modem's own display.
+    for (int i = 0; i < nf; i++) {
+        if (msg->tp_ud[i] == 0x40)
+            msg->tp_ud[i] = '\0';
+    }
+}
+
+void extract_unicode(const CdmaUserData& ud, CdmaShortMessage* msg)
+{
+    find_octet_header(ud.chars, msg);
+    int length = (2 * ud.num_fields) & 0xFF;
+    if (length > CDMA_UNICODE_OCTETS_MAX)
+        length = CDMA_UNICODE_OCTETS_MAX;
+    msg->msgLen = length;
+    memcpy(msg->tp_ud, ud.chars, length);
+}
+
+void extract_octets(const CdmaUserData& ud, uint8_t header_ind, CdmaShortMessage* msg)
+{
+    int length = ud.num_fields;
+    if (length > CDMA_OCTET_TEXT_MAX)
+        length = CDMA_OCTET_TEXT_MAX;
+    msg->msgLen = length;
+    if (header_ind) {
+        find_octet_header(ud.chars, msg);
+    } else {
+        msg->ref = 0;
+        msg->seg = 1;
+        msg->curSeg = 1;
+    }
+    memcpy(msg->tp_ud, ud.chars, length);
+}
+
+// DTMF codes 1-9, 10 (and 0) for "0", 11 "*", 12 "#"; 13 to 15 end the number.
+void copy_address(const CdmaAddress& a, char* tpa)
+{
+    int count = a.num_fields;
+    int kept = 0;
+    if (a.digit_mode == 1) {
+        for (; kept < count && kept < CDMA_TPA_MAX; kept++)
+            tpa[kept] = static_cast<char>(a.chars[kept]);
+    } else if (count <= CDMA_NUMBER_DIGITS_MAX) {
+        for (int i = 0; i < count && kept < CDMA_TPA_MAX; i++) {
+            uint32_t code = packed_field(a.chars, sizeof a.chars, i, 4);
+            if (code >= 13)
+                break;
+            tpa[kept++] = code == 11 ? '*' : code == 12 ? '#' : static_cast<char>('0' + code % 10);
+        }
+    }
+    tpa[kept] = '\0';
+}
+
+void copy_attributes(const CdmaSmsMessage& p, CdmaShortMessage* msg)
+{
+    msg->msg_id = p.message_id;
+    msg->priority = p.priority;
+    if (p.present & CDMA_HAS_NUM_MESSAGES) {
+        int value = (p.num_messages >> 4) * 10 + (p.num_messages & 0x0F);
+        msg->num_messages = value > 99 ? 99 : value;
+    }
+    msg->teleservice_id = p.teleservice_id;
+    msg->vmn = (p.teleservice_id & 0xEFFF) == 3;
+    msg->encoding = p.user_data[0].encoding;
+    copy_address(p.address, msg->tpa);
+    msg->tp_dcs = msg->encoding == ENCODING_ASCII7 ? 0 : msg->encoding == ENCODING_UNICODE ? 8 : 4;
+    memcpy(msg->scts, p.mc_time, sizeof p.mc_time);
+    msg->immediate_display = (p.present & CDMA_HAS_DISPLAY_MODE) && p.display_mode == 0;
+    msg->bearer_msg_type = p.bearer_msg_type;
+    msg->header_ind = p.header_ind;
+    if (p.present & CDMA_HAS_MESSAGE_STATUS) {
+        msg->error_class = p.error_class;
+        msg->status_code = p.status_code;
+    }
+}
+
+
+// DTMF code of a number character, or -1.
+int dtmf_code(char c)
+{
+    if (c >= '1' && c <= '9')
+        return c - '0';
+    if (c == '0')
+        return 10;
+    if (c == '*')
+        return 11;
+    if (c == '#')
+        return 12;
+    return -1;
+}
+
+// Octet i of the text to send; the record ends at TP_UD_SIZE.
+uint8_t text_octet(const CdmaShortMessage* msg, int i)
+{
+    return i < TP_UD_SIZE ? static_cast<uint8_t>(msg->tp_ud[i]) : 0;
+}
+
+bool starts_with_concatenation(const CdmaShortMessage* msg, int offset)
+{
+    return text_octet(msg, offset) == 5 && text_octet(msg, offset + 1) == 0
+        && text_octet(msg, offset + 2) == 3;
+}
+
+// Fills the user data entry from count text bytes starting at offset.
+void fill_user_data(const CdmaShortMessage* msg, int offset, int count, uint8_t encoding, CdmaUserData* ud)
+{
+    ud->encoding = encoding;
+    BitWriter w(ud->chars, sizeof ud->chars);
+    if (encoding == ENCODING_UNICODE) {
+        int units = 0;
+        while (offset + 2 * units + 1 < TP_UD_SIZE
+               && (text_octet(msg, offset + 2 * units) || text_octet(msg, offset + 2 * units + 1)))
+            units++;
+        memcpy(ud->chars, msg->tp_ud + offset, 2 * units);
+        ud->num_fields = static_cast<uint8_t>(units > 255 ? 255 : units);
+    } else if (encoding == ENCODING_ASCII7 && count >= 6 && starts_with_concatenation(msg, offset)) {
+        // Header octets, one fill bit, then septets: read back as the "8bit 503" layout.
+        if (count > 254)
+            count = 254;
+        for (int i = 0; i < 6; i++)
+            w.write(text_octet(msg, offset + i), 8);
+        w.write(0, 1);
+        for (int i = 6; i < count; i++)
+            w.write(text_octet(msg, offset + i) & 0x7F, 7);
+        ud->num_fields = static_cast<uint8_t>(count + 1);
+    } else if (encoding == ENCODING_ASCII7) {
+        for (int i = 0; i < count; i++)
+            w.write(text_octet(msg, offset + i) & 0x7F, 7);
+        ud->num_fields = static_cast<uint8_t>(count);
+    } else {
+        for (int i = 0; i < count; i++)
+            ud->chars[i] = text_octet(msg, offset + i);
+        ud->num_fields = static_cast<uint8_t>(count);
+    }
+}
+
+// Replaces the user data by a WDP datagram when the text starts with an application
+// port header; the teleservice becomes WAP as soon as a port element is seen.
+void apply_port_header(const CdmaShortMessage* msg, CdmaSmsMessage* m)
+{
+    int h = text_octet(msg, 0);
+    if (m->header_ind != 1 || h == 0)
+        return;
+    bool port = false;
+    uint8_t total = 1;
+    uint8_t segment = 0;
+    uint16_t dst = 0;
+    uint16_t src = 0;
+    int at = 1;
+    while (at < h + 1) {
+        int id = text_octet(msg, at);
+        int length = text_octet(msg, at + 1);
+        if (id == 0) {
+            if (length != 3)
+                return;
+            total = text_octet(msg, at + 3);
+            segment = static_cast<uint8_t>(text_octet(msg, at + 4) - 1);
+        } else if (id == 5) {
+            if (length != 4)
+                return;
+            dst = static_cast<uint16_t>((text_octet(msg, at + 2) << 8) | text_octet(msg, at + 3));
+            src = static_cast<uint16_t>((text_octet(msg, at + 4) << 8) | text_octet(msg, at + 5));
+            m->teleservice_id = CDMA_TELESERVICE_WAP;
+            port = true;
+        }
+        at += 2 + length;
+    }
+    if (!port)
+        return;
+    CdmaUserData& ud = m->user_data[0];
+    int text = msg->msgLen - (h + 1);
+    if (text < 0)
+        text = 0;
+    const uint8_t head[8] = {0, total, segment, static_cast<uint8_t>(src >> 8), static_cast<uint8_t>(src),
+                             static_cast<uint8_t>(dst >> 8), static_cast<uint8_t>(dst),
+                             static_cast<uint8_t>(ud.encoding)};
+    memset(ud.chars, 0, sizeof ud.chars);
+    memcpy(ud.chars, head, sizeof head);
+    // h + 1 + text is msgLen, so the text lies inside tp_ud and the datagram within 263 octets;
+    // the transport builder refuses what exceeds one message.
+    if (text > 255 - 8)
+        text = 255 - 8;
+    memcpy(ud.chars + 8, msg->tp_ud + h + 1, text);
+    ud.num_fields = static_cast<uint8_t>(text + 8);
+    ud.encoding = ENCODING_OCTET;
+    m->message_id = total < 2 || segment == 0 ? 1 : 0;
+    m->header_ind = 0;
+}
+
+} // namespace
+
+int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
+{
+    CdmaUserData* ud = &parsed->user_data[0];
+    if (ud->chars[0] == 0 && ud->chars[1] == 3) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***Notice: Have a more Message Identifier", LOG_SRC, __LINE__);
+        BitReader r(ud->chars + 2, 3);
+        parsed->bearer_msg_type = r.read(4);
+        parsed->message_id = r.read(16);
+        parsed->header_ind = r.read(1);
+        int expected = ud->chars[5] == 1 ? ud->chars[6] : 0;
+        int room = CDMA_USER_DATA_CHARS - 7;
+        CdmaUserData inner = {};
+        int covered = cdma_parse_user_data(ud->chars + 7, expected < room ? expected : room,
+                                           parsed->teleservice_id, &inner);
+        if (covered != expected) {
+            log_print(LOG_DEBUG, "[%s %d] Debug： ***Error: Extract Usr Data Error", LOG_SRC, __LINE__);
+            memset(msg, 0, sizeof *msg);
+            return -1;
+        }
+        *ud = inner;
+    } else {
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***Right , Only one Message Identifier", LOG_SRC, __LINE__);
+    }
+
+    const uint8_t* d = ud->chars;
+    int nf = ud->num_fields;
+    msg->ref = parsed->message_id & 0xFF;
+    msg->seg = d[1];
+    msg->curSeg = d[2];
+    int start = 3;
+    if (msg->curSeg == 0) {
+        msg->SrcPort = static_cast<uint16_t>((d[3] << 8) | d[4]);
+        msg->DstPort = static_cast<uint16_t>((d[5] << 8) | d[6]);
+        start = 7;
+    }
+    // A datagram shorter than its own header carries no data.
+    int length = nf > start ? nf - start : 0;
+    memcpy(msg->tp_ud, d + start, length);
+    msg->msgLen = length;
+    parsed->header_ind = 0;
+
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(msg->tp_ud);
+    auto tail = [&](int i) { return length - 1 - i >= 0 ? t[length - 1 - i] : 0; };
+    log_print(LOG_DEBUG,
+              "[%s %d] Debug： ***Entry ZoltSMSWDPDataDecode WDP Data: Segments %x curSeg %x DstPort %x "
+              "SrcPort %x  numFields %d msgLen %d  TPUD_HEAD %x %x %x %x %x %x --TPUD_TAIL   %x %x %x %x %x %x",
+              LOG_SRC, __LINE__, msg->seg, msg->curSeg, msg->DstPort, msg->SrcPort, nf, msg->msgLen,
+              t[0], t[1], t[2], t[3], t[4], t[5], tail(0), tail(1), tail(2), tail(3), tail(4), tail(5));
+
+    if (parsed->teleservice_id == CDMA_TELESERVICE_WAP) {
+        bool plain = false;
+        for (uint16_t port : WAP_PLAIN_PORTS)
+            plain |= msg->DstPort == port;
+        if (!plain) {
+            // Other ports carry a content-type octet in front of the data.
+            msg->curSeg++;
+            log_print(LOG_DEBUG, "[%s %d] Debug： ***content_type %d", LOG_SRC, __LINE__, t[0]);
+            if (length > 0) {
+                memmove(msg->tp_ud, msg->tp_ud + 1, length - 1);
+                msg->tp_ud[length - 1] = '\0';
+                msg->msgLen--;
+            }
+        }
+    }
+    return 0;
+}
+
+void cdma_decode_pdu(const char* pdu, int length, CdmaShortMessage* msg)
+{
+    memset(msg, 0, sizeof *msg);
+    if (length > CDMA_HEX_TEXT_MAX)
+        length = CDMA_HEX_TEXT_MAX;
+    if (length < 0)
+        length = 0;
+    int chars = static_cast<int>(strnlen(pdu, length));
+    int count = chars / 2;
+    uint8_t* octets = buffers.decode_octets;
+    for (int i = 0; i < count; i++)
+        octets[i] = static_cast<uint8_t>((cdma_hex_digit(pdu[2 * i]) << 4) | cdma_hex_digit(pdu[2 * i + 1]));
+
+    CdmaSmsMessage& parsed = buffers.parsed;
+    cdma_parse_transport(octets, count, &parsed);
+
+    const CdmaUserData& ud = parsed.user_data[0];
+    if (cdma_is_wap(parsed.teleservice_id)) {
+        if (ZoltSMSWDPDataDecode(&parsed, msg) < 0)
+            return;
+    } else if (ud.encoding == ENCODING_UNICODE) {
+        extract_unicode(ud, msg);
+    } else if (ud.encoding == ENCODING_ASCII7 || ud.encoding == ENCODING_IA5) {
+        // IA5 is 7-bit text as well; reading it as septets keeps it legible.
+        extract_ascii7(ud, msg);
+    } else {
+        extract_octets(ud, parsed.header_ind, msg);
+    }
+    copy_attributes(parsed, msg);
+}
+
+void cdma_scts_to_text(const CdmaShortMessage* msg, char* out)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 6; i++) {
+        uint8_t octet = static_cast<uint8_t>(msg->scts[i]);
+        out[2 * i] = digits[octet >> 4];
+        out[2 * i + 1] = digits[octet & 0x0F];
+    }
+    out[12] = '\0';
+}
+
+int ascii_to_pbcd(uint8_t* out, const char* number, int length)
+{
+    if (length > CDMA_NUMBER_DIGITS_MAX) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： error, numDigs=%d", LOG_SRC, __LINE__, length);
+        return 0;
+    }
+    for (int i = 0; i < length; i++) {
+        int code = dtmf_code(number[i]);
+        if (code < 0) {
+            if (i % 2 == 0)
+                log_print(LOG_DEBUG, "[%s %d] Debug： p_src[%d]=%02x, %02x", LOG_SRC, __LINE__, i,
+                          static_cast<unsigned char>(number[i]), code);
+            return 0;
+        }
+        if (i % 2 == 0)
+            out[i / 2] = static_cast<uint8_t>(code << 4);
+        else
+            out[i / 2] |= static_cast<uint8_t>(code);
+    }
+    return 1;
+}
+
+int cdma_encode_pdu(CdmaShortMessage* msg, char* pdu)
+{
+    CdmaSmsMessage* m = &buffers.built;
+    memset(m, 0, sizeof *m);
+    m->header_ind = msg->header_ind;
+    int offset = 0;
+    int count = msg->msgLen;
+    // A concatenation header of a single-segment message is not sent.
+    if (starts_with_concatenation(msg, 0) && text_octet(msg, 4) == 1) {
+        offset = 6;
+        count = count > 6 ? count - 6 : 0;
+        m->header_ind = 0;
+    }
+
+    int digits = static_cast<int>(strnlen(msg->tpa, sizeof msg->tpa));
+    if (!ascii_to_pbcd(m->address.chars, msg->tpa, digits)) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： ascii_to_pbcd error", LOG_SRC, __LINE__);
+        return 0;
+    }
+
+    m->kind = 7;
+    m->msg_type = 0;
+    m->teleservice_id = CDMA_TELESERVICE_CMT;
+    m->address.num_fields = static_cast<uint8_t>(digits);
+    m->bearer_msg_type = 2;
+    uint8_t encoding = msg->tp_dcs == 8 ? ENCODING_UNICODE : msg->tp_dcs == 0 ? ENCODING_ASCII7 : ENCODING_OCTET;
+    msg->encoding = encoding;
+    m->ud_count = 1;
+    m->validity_relative = msg->validity;
+    m->priority = msg->priority;
+    m->language = 1;
+    m->present = CDMA_HAS_ADDRESS | CDMA_HAS_USER_DATA | CDMA_HAS_MC_TIME | CDMA_HAS_VALIDITY_RELATIVE
+        | CDMA_HAS_PRIORITY | CDMA_HAS_LANGUAGE | CDMA_HAS_BEARER_REPLY;
+    if (msg->read_ack || msg->user_ack || msg->dak) {
+        m->user_ack = msg->user_ack;
+        m->dak = msg->dak;
+        m->read_ack = msg->read_ack;
+        m->present |= CDMA_HAS_REPLY_OPTION;
+    }
+
+    fill_user_data(msg, offset, count, encoding, &m->user_data[0]);
+    apply_port_header(msg, m);
+
+    log_print(LOG_DEBUG, "[%s %d] Debug： ***PDU Generate Teleservice ID = %d", LOG_SRC, __LINE__,
+              static_cast<int>(m->teleservice_id));
+    m->present |= CDMA_HAS_MC_TIME;
+    uint8_t length = 0;
+    if (cdma_build_transport(m, buffers.encode_octets, &length) < 0) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： message too long for one transport message", LOG_SRC, __LINE__);
+        return 0;
+    }
+
+    static constexpr char hex[] = "0123456789abcdef";
+    char* text = buffers.encode_text;
+    for (int i = 0; i < length; i++) {
+        text[2 * i] = hex[buffers.encode_octets[i] >> 4];
+        text[2 * i + 1] = hex[buffers.encode_octets[i] & 0x0F];
+    }
+    text[2 * length] = '\0';
+    memcpy(pdu, text, 2 * length + 1);
+    return length;
+}

@@ -8,6 +8,26 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+UciResult capture(const std::string& cmd, const UciRoot& root)
+{
+    UciResult result;
+    FILE* p = popen((cmd + " 2>'" + root.root() + "/.stderr'").c_str(), "r");
+    if (!p)
+        return result;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        result.out.append(buf, n);
+    int status = pclose(p);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = root.read("/.stderr");
+    return result;
+}
+
+} // namespace
+
 std::string uci_binary()
 {
     return std::string(BUILD_DIR) + "/sim/bin/uci";
@@ -49,18 +69,15 @@ bool UciRoot::exists(const std::string& rel) const
 
 UciResult UciRoot::run(const std::string& args) const
 {
-    std::string err_file = root_ + "/.stderr";
-    std::string cmd = "ROUTER_ROOT='" + root_ + "' '" + uci_binary() + "' " + args + " 2>'" + err_file + "'";
-    UciResult result;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return result;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        result.out.append(buf, n);
-    int status = pclose(p);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = read("/.stderr");
-    return result;
+    return capture("ROUTER_ROOT='" + root_ + "' '" + uci_binary() + "' " + args, *this);
+}
+
+UciResult UciRoot::shell(const std::string& script) const
+{
+    write("/.script", script);
+    const char* path = getenv("PATH");
+    std::string bin_dir = std::string(BUILD_DIR) + "/sim/bin";
+    return capture("ROUTER_ROOT='" + root_ + "' PATH='" + bin_dir + ":" + (path ? path : "/usr/bin:/bin") + "' sh '" +
+                       root_ + "/.script'",
+                   *this);
 }

@@ -22,6 +22,8 @@ public:
     bool exists(const std::string& rel) const;
     // args is shell text, e.g. "-q set sms.general.debug='5'".
     UciResult run(const std::string& args) const;
+    // Runs a shell script with ROUTER_ROOT set and the uci stand-in first in PATH.
+    UciResult shell(const std::string& script) const;
 
 private:
     std::string root_;

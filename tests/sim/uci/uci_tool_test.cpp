@@ -256,3 +256,66 @@ TEST_F(UciTool, ConcurrentSettersAndCommittersAllLand)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UciToolDirs, ConfdirAndSavedirOptionsMoveTheStore)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n\toption proto 'dhcp'\n");
+    std::string conf = root.root() + "/etc/config";
+    std::string save = root.root() + "/elsewhere";
+    EXPECT_EQ(root.run("-c '" + conf + "' -P '" + save + "' set net.lan.proto=static").status, 0);
+    EXPECT_TRUE(root.exists("/elsewhere/net"));
+    EXPECT_FALSE(root.exists("/tmp/.uci/net"));
+    EXPECT_EQ(root.run("-q get net.lan.proto").out, "dhcp\n");
+    EXPECT_EQ(root.run("-P '" + save + "' get net.lan.proto").out, "static\n");
+    EXPECT_EQ(root.run("-c /nonexistent -q get net.lan.proto").status, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(UciToolLists, ListValuesAreAddedAndTakenOutOneByOne)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n\tlist dns '1.1.1.1'\n\toption proto 'dhcp'\n");
+    EXPECT_EQ(root.run("add_list net.lan.dns=8.8.8.8").status, 0);
+    EXPECT_EQ(root.run("add_list net.lan.dns=9.9.9.9").status, 0);
+    EXPECT_EQ(root.run("del_list net.lan.dns=1.1.1.1").status, 0);
+    EXPECT_EQ(root.run("delete net.lan.dns=9.9.9.9").status, 0);
+    EXPECT_EQ(root.run("get net.lan.dns").out, "8.8.8.8\n");
+    // add_list on a plain option turns it into a list; set turns it back.
+    EXPECT_EQ(root.run("add_list net.lan.proto=static").status, 0);
+    EXPECT_EQ(root.run("-d , get net.lan.proto").out, "dhcp,static\n");
+    EXPECT_EQ(root.run("set net.lan.dns=4.4.4.4").status, 0);
+    EXPECT_EQ(root.run("commit net").status, 0);
+    EXPECT_EQ(root.read("/etc/config/net"),
+              "\nconfig iface 'lan'\n\toption dns '4.4.4.4'\n\tlist proto 'dhcp'\n\tlist proto 'static'\n\n");
+}
+
+} // namespace
+
+namespace {
+
+TEST(UciToolBatch, BatchRunsEveryLineAndReportsAFailure)
+{
+    UciRoot root;
+    root.write("/etc/config/net", "config iface 'lan'\n");
+    UciResult r = root.shell("uci batch <<'EOF'\n"
+                           "set net.lan.proto='static'\n"
+                           "# a comment\n"
+                           "set net.lan.name=\"two words\"\n"
+                           "set net.nosection.x=1\n"
+                           "add_list net.lan.dns=1.1.1.1\n"
+                           "commit net\n"
+                           "EOF\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "uci: Entry not found\n");
+    EXPECT_EQ(root.run("changes").out, "");
+    EXPECT_EQ(root.run("show net").out,
+              "net.lan=iface\nnet.lan.proto='static'\nnet.lan.name='two words'\nnet.lan.dns='1.1.1.1'\n");
+}
+
+} // namespace

@@ -1,0 +1,205 @@
+// pdutool: shows what the SMS daemon reads from a PDU the modem printed, and builds the
+// PDU it would send for a number and a text.
+#include <cstdio>
+#include <cstring>
+
+#include "cdma_pdu.h"
+#include "gsm_pdu.h"
+#include "log.h"
+
+namespace {
+
+void usage()
+{
+    fprintf(stderr,
+            "usage: pdutool [-v] gsm-decode HEX\n"
+            "       pdutool [-v] cdma-decode HEX\n"
+            "       pdutool [-v] gsm-encode [--ucs2|--8bit] [--sca DIGITS] NUMBER TEXT\n"
+            "       pdutool [-v] cdma-encode [--unicode|--octet] NUMBER TEXT\n"
+            "  -v  print the codecs' Debug log lines on standard error\n");
+}
+
+// Text with control and non-ASCII bytes shown as \xNN.
+void print_text(const char* label, const char* text, int length)
+{
+    printf("%-16s \"", label);
+    for (int i = 0; i < length; i++) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
+            putchar(c);
+        else
+            printf("\\x%02X", c);
+    }
+    printf("\"\n");
+}
+
+void print_hex(const char* label, const char* data, int length)
+{
+    printf("%-16s ", label);
+    for (int i = 0; i < length; i++)
+        printf("%02X", static_cast<unsigned char>(data[i]));
+    printf("\n");
+}
+
+// Big-endian UCS-2 units as UTF-8, for reading Unicode messages on a terminal.
+void print_ucs2(const char* label, const char* data, int length)
+{
+    printf("%-16s \"", label);
+    for (int i = 0; i + 1 < length; i += 2) {
+        unsigned unit = (static_cast<unsigned char>(data[i]) << 8) | static_cast<unsigned char>(data[i + 1]);
+        if (unit < 0x80)
+            putchar(static_cast<int>(unit));
+        else if (unit < 0x800)
+            printf("%c%c", 0xC0 | (unit >> 6), 0x80 | (unit & 0x3F));
+        else
+            printf("%c%c%c", 0xE0 | (unit >> 12), 0x80 | ((unit >> 6) & 0x3F), 0x80 | (unit & 0x3F));
+    }
+    printf("\"\n");
+}
+
+int gsm_decode(const char* hex)
+{
+    ShortMessage msg;
+    int udl = gsm_decode_pdu(hex, &msg);
+    printf("%-16s %s\n", "sca", msg.sca);
+    printf("%-16s %s\n", "tpa", msg.tpa);
+    printf("%-16s %u\n", "tp_pid", msg.tp_pid);
+    printf("%-16s %u\n", "tp_dcs", msg.tp_dcs);
+    printf("%-16s %s\n", "scts", msg.scts);
+    printf("%-16s %d\n", "udl", udl);
+    print_text("tp_ud", msg.tp_ud, static_cast<int>(strlen(msg.tp_ud)));
+    return 0;
+}
+
+int cdma_decode(const char* hex)
+{
+    CdmaShortMessage msg;
+    cdma_decode_pdu(hex, static_cast<int>(strlen(hex)), &msg);
+    char stamp[13];
+    cdma_scts_to_text(&msg, stamp);
+    printf("%-16s %s\n", "tpa", msg.tpa);
+    printf("%-16s %s\n", "scts", stamp);
+    printf("%-16s %u\n", "teleservice_id", msg.teleservice_id);
+    printf("%-16s %u\n", "msg_id", msg.msg_id);
+    printf("%-16s %u\n", "bearer_msg_type", msg.bearer_msg_type);
+    printf("%-16s %u\n", "encoding", msg.encoding);
+    printf("%-16s %u\n", "tp_dcs", msg.tp_dcs);
+    printf("%-16s %u\n", "msgLen", msg.msgLen);
+    printf("%-16s ref %u seg %u curSeg %u\n", "segment", msg.ref, msg.seg, msg.curSeg);
+    printf("%-16s src %u dst %u\n", "ports", msg.SrcPort, msg.DstPort);
+    printf("%-16s %u\n", "header_ind", msg.header_ind);
+    printf("%-16s %u\n", "priority", msg.priority);
+    printf("%-16s %u\n", "num_messages", msg.num_messages);
+    printf("%-16s %u\n", "vmn", msg.vmn);
+    printf("%-16s %u\n", "immediate", msg.immediate_display);
+    printf("%-16s class %u code %u\n", "status", msg.error_class, msg.status_code);
+    print_hex("tp_ud (hex)", msg.tp_ud, msg.msgLen);
+    if (msg.tp_dcs == 8)
+        print_ucs2("tp_ud (text)", msg.tp_ud, msg.msgLen);
+    else
+        print_text("tp_ud (text)", msg.tp_ud, static_cast<int>(strnlen(msg.tp_ud, msg.msgLen)));
+    return 0;
+}
+
+int gsm_encode(int argc, char** argv)
+{
+    ShortMessage msg = {};
+    int i = 0;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+        if (!strcmp(argv[i], "--ucs2")) {
+            msg.tp_dcs = 8;
+        } else if (!strcmp(argv[i], "--8bit")) {
+            msg.tp_dcs = 4;
+        } else if (!strcmp(argv[i], "--sca") && i + 1 < argc) {
+            snprintf(msg.sca, sizeof msg.sca, "%s", argv[++i]);
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (argc - i != 2) {
+        usage();
+        return 2;
+    }
+    snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
+    snprintf(msg.tp_ud, sizeof msg.tp_ud, "%s", argv[i + 1]);
+    char pdu[GSM_PDU_TEXT_MAX];
+    int length = gsm_encode_pdu(&msg, pdu);
+    uint8_t smsc = 0;
+    hex_to_octets(pdu, &smsc, 2);
+    printf("%s\n", pdu);
+    printf("AT+CMGS=%d\n", length / 2 - (smsc + 1));
+    return 0;
+}
+
+int cdma_encode(int argc, char** argv)
+{
+    CdmaShortMessage msg = {};
+    int i = 0;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+        if (!strcmp(argv[i], "--unicode")) {
+            msg.tp_dcs = 8;
+        } else if (!strcmp(argv[i], "--octet")) {
+            msg.tp_dcs = 4;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (argc - i != 2) {
+        usage();
+        return 2;
+    }
+    snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
+    const char* text = argv[i + 1];
+    if (msg.tp_dcs == 8) {
+        // The sender hands Unicode over as big-endian units.
+        int n = static_cast<int>(strlen(text));
+        uint8_t units[2 * sizeof msg.tp_ud];
+        int octets = utf8_to_ucs2(text, n, units);
+        if (octets > static_cast<int>(sizeof msg.tp_ud) - 2)
+            octets = sizeof msg.tp_ud - 2;
+        memcpy(msg.tp_ud, units, octets);
+        msg.msgLen = static_cast<uint8_t>(octets);
+    } else {
+        snprintf(msg.tp_ud, sizeof msg.tp_ud, "%s", text);
+        msg.msgLen = static_cast<uint8_t>(strnlen(msg.tp_ud, sizeof msg.tp_ud));
+    }
+    char pdu[CDMA_PDU_TEXT_MAX];
+    int octets = cdma_encode_pdu(&msg, pdu);
+    if (octets == 0) {
+        fprintf(stderr, "pdutool: the number or text cannot be encoded\n");
+        return 1;
+    }
+    printf("%s\n", pdu);
+    printf("AT^HCMGS=%d\n", octets);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int i = 1;
+    log_set_level(LOG_INFO);
+    log_set_output(LOG_OUT_STDERR);
+    if (i < argc && !strcmp(argv[i], "-v")) {
+        log_set_level(LOG_DEBUG);
+        i++;
+    }
+    if (i >= argc) {
+        usage();
+        return 2;
+    }
+    const char* command = argv[i++];
+    if (!strcmp(command, "gsm-decode") && argc - i == 1)
+        return gsm_decode(argv[i]);
+    if (!strcmp(command, "cdma-decode") && argc - i == 1)
+        return cdma_decode(argv[i]);
+    if (!strcmp(command, "gsm-encode"))
+        return gsm_encode(argc - i, argv + i);
+    if (!strcmp(command, "cdma-encode"))
+        return cdma_encode(argc - i, argv + i);
+    usage();
+    return 2;
+}
