@@ -110,9 +110,3 @@ TEST(AtChannel, LongAnswerIsCutAndTerminated)
     exchange_ms(modem.slave(), nullptr, 2, AT_QUIET_STOP);
     EXPECT_EQ(477u, strlen(response));
 }
-
-TEST(AtChannel, StrContainsIsASubstringSearch)
-{
-    EXPECT_EQ(1, str_contains("\r\n+CMGS: 12\r\n\r\nOK\r\n", "OK"));
-    EXPECT_EQ(0, str_contains("0011000B91\x1a", "OK"));
-}

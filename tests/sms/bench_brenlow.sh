@@ -64,7 +64,8 @@ while [ "$i" -lt "$messages" ]; do
     i=$((i + 1))
 done
 start=$(date +%s)
-while [ "$(wc -l < "$root/store/sent.log" 2>/dev/null || echo 0)" -lt "$messages" ]; do
+sent_count() { if [ -f "$root/store/sent.log" ]; then wc -l < "$root/store/sent.log"; else echo 0; fi; }
+while [ "$(sent_count)" -lt "$messages" ]; do
     kill -0 "$daemon_pid" || { echo "brenlow died"; exit 1; }
     sleep 1
 done

@@ -119,13 +119,3 @@ TEST(PhoneList, MissingFileGivesAnEmptyList)
     unsetenv("ROUTER_ROOT");
     EXPECT_EQ(nullptr, brenlow.config.phones);
 }
-
-TEST(TrimCrlf, RemovesOnlyTrailingLineEnds)
-{
-    char text[] = "a\rb\r\n\n\r";
-    trim_crlf(text);
-    EXPECT_STREQ("a\rb", text);
-    char empty[] = "";
-    trim_crlf(empty);
-    EXPECT_STREQ("", empty);
-}
