@@ -1,6 +1,7 @@
 // The outbox spool, the inbox scan and the SMS record journal.
 #pragma once
 
+#include "brenlow_state.h"
 #include "sms_manager.h"
 
 // Line buffer of the spool: longer lines are taken in parts.
@@ -9,8 +10,8 @@ constexpr int SPOOL_LINE_SIZE = 512;
 constexpr int RECORD_LINE_SIZE = 512;
 
 struct SpoolLine {
-    char number[17];
-    char text[161];
+    char number[SPOOL_NUMBER_SIZE]; // 1 to 16 characters
+    char text[SMS_TEXT_SIZE];       // only the first 160 bytes are sent
     int comma; // position of the first comma: the number's length
 };
 
