@@ -16,4 +16,9 @@ for script in etc/system/ostrel.sh etc/system/cell.sh etc/system/dio.sh \
     cp "$here/stubs/record_call" "$root/$script"
 done
 if [ -n "$uci_bin" ]; then ln -sf "$uci_bin" "$root/stubbin/uci"; fi
+# The gcom stand-in sits next to the uci stand-in; its read scripts go where the router keeps them.
+if [ -n "$uci_bin" ]; then ln -sf "$(dirname "$uci_bin")/gcom" "$root/stubbin/gcom"; fi
+for script in "$here"/gcom/*.gcom; do
+    if [ -f "$script" ]; then cp "$script" "$root/etc/gcom/"; fi
+done
 : > "$root/calls.log"

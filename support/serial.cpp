@@ -43,6 +43,67 @@ int setup_port(int fd, int speed, int data_bits, char parity, int stop_bits, int
     return 0;
 }
 
+int port_attributes(struct termios* tio, int speed, int data_bits, int stop_bits, char parity, int read_timeout)
+{
+    memset(tio, 0, sizeof *tio);
+    tio->c_cflag = CLOCAL | CREAD;
+
+    if (data_bits == 7) {
+        tio->c_cflag |= CS7;
+    } else if (data_bits == 8) {
+        tio->c_cflag |= CS8;
+    } else {
+        fputs("Unsupported data size\n", stderr);
+        return PORT_BAD_SIZE;
+    }
+
+    switch (parity) {
+    case 'n':
+    case 'N':
+        tio->c_cflag &= ~PARENB;
+        break;
+    case 'o':
+    case 'O':
+        tio->c_cflag |= PARENB | PARODD;
+        tio->c_iflag |= INPCK;
+        break;
+    case 'e':
+    case 'E':
+        tio->c_cflag |= PARENB;
+        tio->c_cflag &= ~PARODD;
+        tio->c_iflag |= INPCK;
+        break;
+    case 's':
+    case 'S':
+        tio->c_cflag &= ~(PARENB | CSTOPB);
+        break;
+    default:
+        fputs("Unsupported parity\n", stderr);
+        return PORT_BAD_PARITY;
+    }
+
+    // An unknown speed is no error: the cleared record leaves B0.
+    if (const SpeedEntry* entry = find_speed(speed)) {
+        cfsetispeed(tio, entry->code);
+        cfsetospeed(tio, entry->code);
+    }
+
+    if (stop_bits == 1) {
+        tio->c_cflag &= ~CSTOPB;
+    } else if (stop_bits == 2) {
+        tio->c_cflag |= CSTOPB;
+    } else {
+        fputs("Unsupported stop bits\n", stderr);
+        return PORT_BAD_STOP;
+    }
+
+    if (parity != 'n')
+        tio->c_iflag |= INPCK;
+    tio->c_cc[VTIME] = read_timeout > 0 ? 1 : 0;
+    tio->c_cc[VMIN] = 0;
+    return 0;
+}
+
 int configure_port(int fd, int speed, int data_bits, int stop_bits, char parity, int read_timeout)
 {
     struct termios tio;
@@ -50,64 +111,14 @@ int configure_port(int fd, int speed, int data_bits, int stop_bits, char parity,
         fputs("SetupSerial 1", stderr);
         return -1;
     }
-    memset(&tio, 0, sizeof tio);
-    tio.c_cflag = CLOCAL | CREAD;
-
-    if (data_bits == 7) {
-        tio.c_cflag |= CS7;
-    } else if (data_bits == 8) {
-        tio.c_cflag |= CS8;
-    } else {
-        fputs("Unsupported data size\n", stderr);
+    int rc = port_attributes(&tio, speed, data_bits, stop_bits, parity, read_timeout);
+    if (rc == PORT_BAD_SIZE || rc == PORT_BAD_PARITY)
         return -1;
-    }
-
-    switch (parity) {
-    case 'n':
-    case 'N':
-        tio.c_cflag &= ~PARENB;
-        break;
-    case 'o':
-    case 'O':
-        tio.c_cflag |= PARENB | PARODD;
-        tio.c_iflag |= INPCK;
-        break;
-    case 'e':
-    case 'E':
-        tio.c_cflag |= PARENB;
-        tio.c_cflag &= ~PARODD;
-        tio.c_iflag |= INPCK;
-        break;
-    case 's':
-    case 'S':
-        tio.c_cflag &= ~(PARENB | CSTOPB);
-        break;
-    default:
-        fputs("Unsupported parity\n", stderr);
-        return -1;
-    }
-
-    // An unknown speed is no error: the cleared record leaves B0.
-    if (const SpeedEntry* entry = find_speed(speed)) {
+    // Pending bytes are dropped once the speed is known, even if the stop bits are then refused.
+    if (find_speed(speed))
         tcflush(fd, TCIOFLUSH);
-        cfsetispeed(&tio, entry->code);
-        cfsetospeed(&tio, entry->code);
-    }
-
-    if (stop_bits == 1) {
-        tio.c_cflag &= ~CSTOPB;
-    } else if (stop_bits == 2) {
-        tio.c_cflag |= CSTOPB;
-    } else {
-        fputs("Unsupported stop bits\n", stderr);
+    if (rc != 0)
         return -1;
-    }
-
-    if (parity != 'n')
-        tio.c_iflag |= INPCK;
-
-    tio.c_cc[VTIME] = read_timeout > 0 ? 1 : 0;
-    tio.c_cc[VMIN] = 0;
     tcflush(fd, TCIFLUSH);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         fputs("SetupSerial 3", stderr);

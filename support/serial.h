@@ -19,3 +19,8 @@ int setup_port(int fd, int speed, int data_bits, char parity, int stop_bits, int
 // Note the order: stop bits before parity.
 int configure_port(int fd, int speed, int data_bits, int stop_bits, char parity, int read_timeout);
 void set_port_speed(int fd, int speed);
+
+enum { PORT_BAD_SIZE = -1, PORT_BAD_PARITY = -2, PORT_BAD_STOP = -3 };
+// The attributes configure_port applies, built without touching a port:
+// 0, or the refused parameter (after its text on standard error).
+int port_attributes(struct termios* tio, int speed, int data_bits, int stop_bits, char parity, int read_timeout);

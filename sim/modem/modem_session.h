@@ -1,0 +1,62 @@
+// The AT command interpreter of the simulated modem, free of any device: it
+// takes the bytes a host writes and returns what the modem answers, so the
+// pty loop and the tests share one behaviour.
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+
+enum class ModemMode { Gsm, Cdma };
+
+struct ModemOptions {
+    ModemMode mode = ModemMode::Gsm;
+    std::string store;     // message store directory
+    std::string sent_file; // one line per accepted submission
+    bool hold_send_result = false; // keep a submission's result for take_send_result()
+};
+
+// The sent-file form of a text: newlines and carriage returns written as
+// the two characters \n and \r, so one message stays one line.
+std::string escape_sent_text(const std::string& text);
+
+class ModemSession {
+public:
+    explicit ModemSession(const ModemOptions& options) : opt_(options) {}
+
+    // Takes bytes from the host, returns the modem's answer (echo included).
+    std::string feed(const char* data, size_t n);
+    // True when no command line or PDU is half received.
+    bool idle() const { return input_ == Input::Line && line_.empty(); }
+    bool echo() const { return echo_; }
+    // The result of the last submission when hold_send_result is set (the
+    // network's answer, which the caller may deliver late); empty if none.
+    std::string take_send_result()
+    {
+        std::string r;
+        r.swap(held_);
+        return r;
+    }
+
+private:
+    enum class Input { Line, Pdu };
+
+    std::string run_command(const std::string& line);
+    std::string run_gsm(const std::string& cmd);
+    std::string run_cdma(const std::string& cmd);
+    std::string read_slot(const std::string& arg, const char* tag);
+    std::string delete_slots(const std::string& arg);
+    std::string start_submit(const std::string& arg, long max_len);
+    std::string finish_submit();
+    int next_reference();
+
+    ModemOptions opt_;
+    bool echo_ = true;
+    Input input_ = Input::Line;
+    std::string line_;
+    std::string pdu_;
+    std::string held_;
+    long pdu_len_ = 0;
+    int reference_ = 0;
+    std::set<std::string> read_; // "index:pdu" of messages shown once (status read)
+};

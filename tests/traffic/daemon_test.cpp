@@ -1,0 +1,299 @@
+// The real moskar against real interface counters in namespaces the test makes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "sandbox.h"
+
+namespace {
+
+constexpr int CYCLE_MS = 3000;
+// Generous: the machine is shared and every cycle starts several uci processes.
+constexpr int WAIT_MS = 8 * CYCLE_MS;
+
+std::string output_of(const std::string& cmd)
+{
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+bool run_quiet(const std::string& cmd)
+{
+    return system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Two namespaces joined by a veth pair: the daemon watches end A, traffic comes from B.
+// Names carry our pid and a sequence number; both namespaces go with the object.
+class TestNet {
+public:
+    TestNet()
+    {
+        static int sequence = 0;
+        std::string prefix = "mk" + std::to_string(getpid()) + "s" + std::to_string(sequence++);
+        ns_a = prefix + "a";
+        ns_b = prefix + "b";
+        if_a = ns_a + "0";
+        if_b = ns_b + "0";
+    }
+    ~TestNet()
+    {
+        run_quiet("ip netns del " + ns_a);
+        run_quiet("ip netns del " + ns_b);
+    }
+    // Empty on success, else what failed.
+    std::string create()
+    {
+        if (!run_quiet("ip netns add " + ns_a) || !run_quiet("ip netns add " + ns_b))
+            return "cannot create network namespaces";
+        const char* steps[] = {
+            // No IPv6: its router solicitations would add bytes the test did not send.
+            "ip netns exec A sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1",
+            "ip netns exec B sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1",
+            "ip link add IFA netns A type veth peer name IFB netns B",
+            "ip -n A addr add 10.77.0.1/30 dev IFA",
+            "ip -n B addr add 10.77.0.2/30 dev IFB",
+            "ip -n A link set lo up",
+            "ip -n A link set IFA up",
+            "ip -n B link set IFB up",
+        };
+        for (const char* step : steps) {
+            std::string cmd = step;
+            for (auto [from, to] : {std::pair{"IFA", if_a}, {"IFB", if_b}, {"A", ns_a}, {"B", ns_b}}) {
+                for (size_t at = cmd.find(from); at != std::string::npos; at = cmd.find(from, at + to.size()))
+                    cmd.replace(at, strlen(from), to);
+            }
+            if (!run_quiet(cmd))
+                return "failed: " + cmd;
+        }
+        return "";
+    }
+    // What the kernel counted on end A, received plus transmitted.
+    long long counted() const
+    {
+        std::string dir = "/sys/class/net/" + if_a + "/statistics/";
+        std::string out = output_of("ip netns exec " + ns_a + " cat " + dir + "rx_bytes " + dir + "tx_bytes");
+        long long rx = 0, tx = 0;
+        sscanf(out.c_str(), "%lld %lld", &rx, &tx);
+        return rx + tx;
+    }
+    // Sends UDP from B to A (nobody listens; A counts the bytes anyway).
+    void send(int bytes) const
+    {
+        run_quiet("head -c " + std::to_string(bytes) + " /dev/zero | ip netns exec " + ns_b +
+                  " socat -u -b 1400 STDIN UDP-SENDTO:10.77.0.1:9");
+    }
+    // Sends until A has counted at least total bytes.
+    void send_until(long long total) const
+    {
+        for (int i = 0; i < 400 && counted() < total; ++i)
+            send(20000);
+    }
+
+    std::string ns_a, ns_b, if_a, if_b;
+};
+
+class MoskarTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        box.write("/etc/config/system", "config system\n\toption hostname 'Router'\n");
+    }
+    // Skips unless the test may make namespaces; empty net name: none needed.
+    bool make_net()
+    {
+        if (geteuid() != 0) {
+            skip_reason = "needs root for network namespaces";
+            return false;
+        }
+        std::string failed = net.create();
+        if (!failed.empty()) {
+            skip_reason = failed;
+            return false;
+        }
+        return true;
+    }
+    pid_t start_in_net(const std::string& interface, const std::string& instance = "")
+    {
+        std::vector<std::string> args = {"ip",      "netns", "exec", net.ns_a, "env", box.env_root(),
+                                         box.env_path(), bin_path("moskar"), interface, box.path("/var/run/mk.pid")};
+        if (!instance.empty())
+            args.push_back(instance);
+        return box.start("/usr/bin/env", args);
+    }
+    // Polls a uci value until it equals want.
+    bool wait_uci(const std::string& key, const std::string& want, int timeout_ms = WAIT_MS)
+    {
+        long long deadline = now_ms() + timeout_ms;
+        do {
+            if (box.uci_get(key) == want)
+                return true;
+            usleep(200000);
+        } while (now_ms() < deadline);
+        return false;
+    }
+    long long uci_ll(const std::string& key) { return atoll(box.uci_get(key).c_str()); }
+    int harnd_stops()
+    {
+        std::string calls = box.calls();
+        int n = 0;
+        for (size_t at = calls.find("/etc/init.d/harnd stop"); at != std::string::npos;
+             at = calls.find("/etc/init.d/harnd stop", at + 1))
+            ++n;
+        return n;
+    }
+
+    Sandbox box;
+    TestNet net;
+    std::string skip_reason;
+};
+
+constexpr const char* QUIET_SECTION = "\toption enabled '1'\n\toption period 'month'\n\toption start_month '1'\n"
+                                      "\toption endtime '2000000000'\n";
+
+TEST_F(MoskarTest, UsedGrowsByWhatTheKernelCounted)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    box.uci_package("moskar", std::string("config traffic 'traffic'\n") + QUIET_SECTION + "\toption datamax '100000'\n");
+    pid_t pid = start_in_net(net.if_a);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "set used to", WAIT_MS)) << box.read("/var/log/mk.log");
+
+    net.send(300000);
+    long long counted = net.counted();
+    ASSERT_GT(counted, 300000);
+    // Nothing but the odd ARP exchange crosses A: within a cycle or two used is
+    // the kernel's count of the whole life of the interface.
+    bool matched = false;
+    long long deadline = now_ms() + 3 * CYCLE_MS;
+    do {
+        counted = net.counted();
+        matched = uci_ll("moskar.traffic.used") == counted;
+        if (!matched)
+            usleep(200000);
+    } while (!matched && now_ms() < deadline);
+    EXPECT_TRUE(matched) << "kernel " << counted << ", uci " << box.uci_get("moskar.traffic.used");
+    EXPECT_TRUE(wait_uci("moskar.traffic.ulspeed", "0.00"));
+    EXPECT_EQ(box.uci_get("moskar.traffic.dlspeed"), "0.00");
+    // The received bytes drive ul speed: some cycle saw the burst mostly as received.
+    std::string log = box.read("/var/log/mk.log");
+    bool burst_seen = false;
+    for (size_t at = log.find("ul speed="); at != std::string::npos; at = log.find("ul speed=", at + 1)) {
+        float ul = 0, dl = 0;
+        if (sscanf(log.c_str() + at, "ul speed=%f, dl speed = %f", &ul, &dl) == 2 && ul > 10 && ul > dl)
+            burst_seen = true;
+    }
+    EXPECT_TRUE(burst_seen) << log;
+    EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+    EXPECT_EQ(box.read("/var/run/mk.pid"), std::to_string(pid) + "\n");
+}
+
+TEST_F(MoskarTest, AlarmBatchesAtEachPercentageAndOneShutdown)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    // 1 MB allowance: the percentages fall at 500, 800 and 1000 KB.
+    box.uci_package("moskar", std::string("config traffic 'traffic'\n") + QUIET_SECTION +
+                                  "\toption datamax '1'\n\tlist percent '100'\n\tlist percent '50'\n"
+                                  "\tlist percent '80'\n\toption phone '111 +4922'\n\toption turnoff '1'\n");
+    box.write("/etc/config/system", "config system\n\toption hostname \"R'1 $(touch /tmp/mkinj)\"\n");
+    ASSERT_GT(start_in_net(net.if_a), 0);
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "set used to", WAIT_MS));
+    std::string tail = " Traffic Limit Alarm: max data:1MB. used:";
+    std::string host = "R'1 $(touch /tmp/mkinj)";
+    auto batch = [&](int mb) {
+        return "111," + host + tail + std::to_string(mb) + "MB\n+4922," + host + tail + std::to_string(mb) + "MB\n";
+    };
+
+    net.send_until(560000);
+    ASSERT_LT(net.counted(), 800000);
+    ASSERT_TRUE(wait_uci("moskar.traffic.alarmsent", "50"));
+    EXPECT_TRUE(box.wait_for_text("/tmp/sms_tosend", batch(0), CYCLE_MS));
+
+    net.send_until(850000);
+    ASSERT_LT(net.counted(), 1000000);
+    ASSERT_TRUE(wait_uci("moskar.traffic.alarmsent", "80"));
+    EXPECT_EQ(harnd_stops(), 0);
+
+    net.send_until(1050000);
+    ASSERT_TRUE(wait_uci("moskar.traffic.alarmsent", "100"));
+    ASSERT_TRUE(wait_uci("moskar.traffic.force_shutdown", "1"));
+    ASSERT_TRUE(box.wait_for_text("/calls.log", "/etc/init.d/harnd stop", CYCLE_MS));
+    // Two more cycles: no new batch, no second stop.
+    std::string log_mark = "Traffic Limit 1 used:" + box.uci_get("moskar.traffic.used");
+    EXPECT_TRUE(box.wait_for_text("/var/log/mk.log", log_mark, 3 * CYCLE_MS));
+    EXPECT_EQ(box.read("/tmp/sms_tosend"), batch(0) + batch(0) + batch(1));
+    EXPECT_EQ(harnd_stops(), 1);
+    EXPECT_NE(access("/tmp/mkinj", F_OK), 0);
+    EXPECT_FALSE(box.exists("/tmp/mkinj"));
+}
+
+TEST_F(MoskarTest, ResetMarkerOfInstanceTwoLeavesInstanceOne)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    std::string section = std::string(QUIET_SECTION) + "\toption datamax '1000'\n\toption used '5000'\n"
+                          "\toption alarmsent '50'\n\toption force_shutdown '1'\n";
+    box.uci_package("moskar", "config traffic 'traffic'\n" + section + "\nconfig traffic 'traffic2'\n" + section);
+    box.write("/etc/forcecellup", "");
+    // lo of a fresh namespace: up, and nothing crosses it.
+    ASSERT_GT(start_in_net("lo"), 0);
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 1 used:5000", WAIT_MS));
+    ASSERT_GT(start_in_net("lo", "2"), 0);
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 2 used:5000", WAIT_MS));
+
+    box.write("/tmp/.mk_reset_used2", "");
+    ASSERT_TRUE(wait_uci("moskar.traffic2.used", "0"));
+    EXPECT_FALSE(box.exists("/tmp/.mk_reset_used2"));
+    EXPECT_FALSE(box.exists("/etc/forcecellup"));
+    EXPECT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 2 used:0", WAIT_MS));
+    EXPECT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 1 used:5000", WAIT_MS));
+    EXPECT_EQ(box.uci_get("moskar.traffic2.alarmsent"), "0");
+    EXPECT_EQ(box.uci_get("moskar.traffic2.force_shutdown"), "0");
+    EXPECT_EQ(box.uci_get("moskar.traffic.used"), "5000");
+    EXPECT_EQ(box.uci_get("moskar.traffic.alarmsent"), "50");
+    EXPECT_EQ(box.uci_get("moskar.traffic.force_shutdown"), "1");
+}
+
+TEST_F(MoskarTest, DisabledInstanceWritesUsedZeroAndSpeeds)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    box.uci_package("moskar", "config traffic 'traffic2'\n\toption enabled '0'\n\toption used '777'\n"
+                              "\toption period 'day'\n\toption datamax '0'\n\toption turnoff '1'\n");
+    ASSERT_GT(start_in_net("lo", "2"), 0);
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "Info： not enabled 777", WAIT_MS)) << box.read("/var/log/mk.log");
+    EXPECT_TRUE(wait_uci("moskar.traffic2.used", "0"));
+    EXPECT_TRUE(wait_uci("moskar.traffic2.ulspeed", "0.00"));
+    EXPECT_EQ(box.uci_get("moskar.traffic2.dlspeed"), "0.00");
+    // Disabled: no period, no alarm, no shutdown even with a zero allowance.
+    EXPECT_EQ(box.uci_get("moskar.traffic2.endtime"), "");
+    EXPECT_EQ(harnd_stops(), 0);
+    EXPECT_NE(box.read("/var/log/mk.log").find("traffic limitation functionality is not enabled"), std::string::npos);
+}
+
+TEST_F(MoskarTest, MissingInterfaceIsLoggedForItsInstance)
+{
+    box.uci_package("moskar", "config traffic 'traffic'\n\toption enabled '1'\n\toption used '42'\n");
+    // Any third argument but 2 runs instance 1.
+    pid_t pid = box.start(bin_path("moskar"), {"mknosuch0", box.path("/var/run/mk.pid"), "3"});
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(box.wait_for_text("/var/log/mk.log", "Error： get interface info failed 1", WAIT_MS))
+        << box.read("/var/log/mk.log");
+    EXPECT_EQ(box.read("/var/run/mk.pid"), std::to_string(pid) + "\n");
+    EXPECT_NE(box.read("/tmp/myLog1.log").find("starting traffic limit 4,"), std::string::npos);
+    EXPECT_EQ(box.uci_get("moskar.traffic.used"), "42");
+}
+
+} // namespace

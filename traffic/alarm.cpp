@@ -1,0 +1,120 @@
+#include "alarm.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config.h"
+#include "log.h"
+#include "paths.h"
+
+namespace {
+
+constexpr const char* SPOOL_PATH = "/tmp/sms_tosend";
+constexpr long long BYTES_PER_KB = 1000;
+constexpr long long BYTES_PER_MB = 1000000;
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
+long long alarm_threshold_kb(int datamax, int percent)
+{
+    return 10LL * datamax * percent;
+}
+
+int format_alarm_line(char* out, size_t size, const char* number, const char* hostname, int datamax, long long used)
+{
+    int n = snprintf(out, size, "%s,%s Traffic Limit Alarm: max data:%dMB. used:%dMB\n", number, hostname, datamax,
+                     static_cast<int>(used / BYTES_PER_MB));
+    if (n < 0 || size < 2) {
+        if (size > 0)
+            out[0] = '\0';
+        return 0;
+    }
+    if (static_cast<size_t>(n) < size)
+        return n;
+    // Cut, but still one whole spool line.
+    out[size - 2] = '\n';
+    return static_cast<int>(size - 1);
+}
+
+void check_alarm(TrafficState& state)
+{
+    TrafficSettings& s = state.settings;
+    long long used_kb = s.used / BYTES_PER_KB;
+    bool due = false;
+    for (int p : s.percent) {
+        if (p <= 0)
+            continue;
+        long long threshold = alarm_threshold_kb(s.datamax, p);
+        if (used_kb < threshold)
+            continue;
+        log_print(LOG_DEBUG, "[%s %d] Debug： check_alarm %lld,%lld (KB)", LOG_SRC, __LINE__, used_kb, threshold);
+        if (s.alarmsent < p) {
+            s.alarmsent = p;
+            set_option_int(TRAFFIC_PACKAGE, state.section, "alarmsent", p);
+            due = true;
+        }
+    }
+    if (due)
+        send_alarm(state);
+}
+
+void send_alarm(TrafficState& state)
+{
+    const TrafficSettings& s = state.settings;
+    char line[ALARM_LINE_SIZE] = "";
+    const char* p = s.phone;
+    for (;;) {
+        while (*p && is_blank(*p))
+            ++p;
+        if (!*p)
+            break;
+        const char* start = p;
+        while (*p && !is_blank(*p))
+            ++p;
+        char number[PHONE_SIZE];
+        snprintf(number, sizeof number, "%.*s", static_cast<int>(p - start), start);
+        // Written straight to the spool, not through a shell: the numbers and the
+        // host name are configuration texts that may hold quotes or "$(".
+        int len = format_alarm_line(line, sizeof line, number, s.hostname, s.datamax, s.used);
+        append_text_file(SPOOL_PATH, line);
+        log_print(LOG_DEBUG, "[%s %d] Debug： send sms (%.*s) to (%s).", LOG_SRC, __LINE__, len > 0 ? len - 1 : 0, line,
+                  number);
+    }
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n')
+        line[len - 1] = '\0';
+    log_print(LOG_INFO, "[%s %d] Info： send sms %s ", LOG_SRC, __LINE__, line);
+}
+
+void check_allowance(TrafficState& state)
+{
+    const TrafficSettings& s = state.settings;
+    log_print(LOG_DEBUG, "[%s %d] Debug： check if should shutdown used=%lld,max=%d", LOG_SRC, __LINE__, s.used,
+              s.datamax);
+    if (s.used / BYTES_PER_MB >= s.datamax)
+        shutdown_mobile(state);
+}
+
+void shutdown_mobile(TrafficState& state)
+{
+    if (state.shut_down == 1 || state.settings.turnoff == 0)
+        return;
+    set_option_int(TRAFFIC_PACKAGE, state.section, "force_shutdown", 1);
+    commit_config(TRAFFIC_PACKAGE);
+    run_cmd("/etc/init.d/harnd stop");
+    log_print(LOG_INFO, "[%s %d] Info： shutdown mobile interface", LOG_SRC, __LINE__);
+    state.shut_down = 1;
+}
+
+void remove_forcecellup()
+{
+    // run_cmd roots only the command's first word; the path is an argument.
+    char cmd[ROOTED_PATH_SIZE + 16];
+    snprintf(cmd, sizeof cmd, "rm -rf %s", RootedPath("/etc/forcecellup").c_str());
+    run_cmd(cmd);
+}

@@ -1,0 +1,114 @@
+#include "settings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "config.h"
+#include "log.h"
+
+namespace {
+
+// "uci get" keys of the own section.
+constexpr int KEY_SIZE = 64;
+
+void section_key(char* key, const TrafficState& state, const char* option)
+{
+    snprintf(key, KEY_SIZE, "%s.%s.%s", TRAFFIC_PACKAGE, state.section, option);
+}
+
+void read_int(const TrafficState& state, const char* option, int* out)
+{
+    char key[KEY_SIZE];
+    section_key(key, state, option);
+    get_data_int(key, out);
+}
+
+void read_text(const TrafficState& state, const char* option, char* buf, int size)
+{
+    char key[KEY_SIZE];
+    section_key(key, state, option);
+    get_data_str(key, buf, size);
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
+void select_instance(TrafficState& state, const char* instance_arg)
+{
+    state.instance = instance_arg && atoi(instance_arg) == 2 ? 2 : 1;
+    snprintf(state.section, sizeof state.section, "%s", state.instance == 2 ? "traffic2" : "traffic");
+}
+
+void sort_percent(TrafficSettings& settings, const char* text)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： sort_percent %s", LOG_SRC, __LINE__, text);
+    int slots[PERCENT_SLOTS] = {};
+    int accepted = 0;
+    const char* p = text;
+    while (*p && accepted < PERCENT_SLOTS) {
+        while (*p && is_blank(*p))
+            ++p;
+        if (!*p)
+            break;
+        const char* start = p;
+        while (*p && !is_blank(*p))
+            ++p;
+        char word[PERCENT_TEXT_SIZE];
+        snprintf(word, sizeof word, "%.*s", static_cast<int>(p - start), start);
+        log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_SRC, __LINE__, accepted, word);
+        int value = atoi(word);
+        if (value > 0)
+            slots[accepted++] = value;
+    }
+    std::sort(slots, slots + PERCENT_SLOTS);
+    memset(settings.percent, 0, sizeof settings.percent);
+    int n = 0;
+    for (int value : slots)
+        if (value > 0)
+            settings.percent[n++] = value;
+    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_SRC,
+              __LINE__, slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6], slots[7],
+              slots[8], slots[9], slots[10], slots[11]);
+    const int* q = settings.percent;
+    log_print(LOG_DEBUG, "[%s %d] Debug： percent %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_SRC, __LINE__, q[0],
+              q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
+}
+
+void prepare_config(TrafficState& state)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_SRC, __LINE__);
+    TrafficSettings& s = state.settings;
+    // The host name survives: a missing option keeps the one read before.
+    char hostname[HOSTNAME_SIZE];
+    memcpy(hostname, s.hostname, sizeof hostname);
+    memset(&s, 0, sizeof s);
+    memcpy(s.hostname, hostname, sizeof hostname);
+
+    read_int(state, "debug", &s.debug);
+    read_int(state, "debugoutput", &s.debugoutput);
+    read_int(state, "enabled", &s.enabled);
+    read_text(state, "period", s.period, sizeof s.period);
+    read_text(state, "start_hour", s.start_hour, sizeof s.start_hour);
+    read_text(state, "phone", s.phone, sizeof s.phone);
+    read_int(state, "start_month", &s.start_month);
+    read_int(state, "start_week", &s.start_week);
+    read_int(state, "datamax", &s.datamax);
+    char percent[PERCENT_TEXT_SIZE] = {};
+    read_text(state, "percent", percent, sizeof percent);
+    sort_percent(s, percent);
+    char key[KEY_SIZE];
+    section_key(key, state, "used");
+    get_data_ll(key, &s.used);
+    read_int(state, "endtime", &s.endtime);
+    read_int(state, "alarmsent", &s.alarmsent);
+    read_int(state, "turnoff", &s.turnoff);
+    get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
+    s.last_total = 0;
+    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_SRC, __LINE__);
+}

@@ -1,0 +1,55 @@
+// Settings of one traffic limit instance and the process state around them.
+#pragma once
+
+// Alarm percentages an instance keeps.
+constexpr int PERCENT_SLOTS = 12;
+// Text sizes of the options held in the record.
+constexpr int PERIOD_SIZE = 16;
+constexpr int START_HOUR_SIZE = 64;
+constexpr int PHONE_SIZE = 512;
+constexpr int HOSTNAME_SIZE = 64;
+// The percent option as uci prints it: values separated by blanks.
+constexpr int PERCENT_TEXT_SIZE = 512;
+// Section name of an instance ("traffic" or "traffic2").
+constexpr int SECTION_SIZE = 16;
+
+// One instance's settings, read once at start from its UCI section.
+struct TrafficSettings {
+    int enabled;
+    char period[PERIOD_SIZE];       // "month", "week" or "day"
+    int start_month;                // day of the month a monthly period begins on
+    int start_week;                 // weekday a weekly period begins on, 0 = Sunday
+    char start_hour[START_HOUR_SIZE]; // its leading number is the hour of a daily period
+    char phone[PHONE_SIZE];         // alarm numbers separated by blanks
+    int datamax;                    // allowance of the period in MB
+    int percent[PERCENT_SLOTS];     // ascending alarm percentages, then zeros
+    long long used;                 // bytes counted in the current period
+    long long last_total;           // tx + rx at the last reading
+    long long last_tx;
+    long long last_rx;
+    int endtime;                    // end of the current period, seconds since the epoch
+    int debug;
+    int debugoutput;
+    int alarmsent;                  // highest percentage alarmed in this period
+    int turnoff;                    // non-zero: stop the mobile connection at the allowance
+    char hostname[HOSTNAME_SIZE];
+};
+
+// Everything the process keeps: one record, owned by main.
+struct TrafficState {
+    TrafficSettings settings;
+    int instance;                   // 1 or 2
+    char section[SECTION_SIZE];
+    int shut_down;                  // 1 once the connection was stopped in this period
+    const char* interface;          // the mobile interface whose counters are read
+};
+
+// The UCI package of this daemon.
+constexpr const char* TRAFFIC_PACKAGE = "moskar";
+
+// Picks instance and section from the third command-line argument (nullptr: none).
+void select_instance(TrafficState& state, const char* instance_arg);
+// Reads the instance's section (and the host name) into state.settings.
+void prepare_config(TrafficState& state);
+// Turns the percent option text into the ascending percent list.
+void sort_percent(TrafficSettings& settings, const char* text);
