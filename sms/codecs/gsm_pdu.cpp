@@ -24,6 +24,20 @@ struct HexTable {
 };
 constexpr HexTable HEX;
 
+// Upper-case hex text of every octet value, two characters each.
+struct HexPairs {
+    char text[256][2];
+    constexpr HexPairs() : text()
+    {
+        constexpr char digits[] = "0123456789ABCDEF";
+        for (int o = 0; o < 256; o++) {
+            text[o][0] = digits[o >> 4];
+            text[o][1] = digits[o & 15];
+        }
+    }
+};
+constexpr HexPairs HEX_PAIRS;
+
 inline uint8_t hex_digit(char c)
 {
     return HEX.value[static_cast<unsigned char>(c)];
@@ -119,10 +133,9 @@ int hex_to_octets(const char* text, uint8_t* out, int n)
 
 int octets_to_hex(const uint8_t* octets, int n, char* out)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     for (int i = 0; i < n; i++) {
-        out[2 * i] = digits[octets[i] >> 4];
-        out[2 * i + 1] = digits[octets[i] & 0x0F];
+        uint8_t o = octets[i];
+        memcpy(out + 2 * i, HEX_PAIRS.text[o], 2);
     }
     out[2 * n] = '\0';
     return 2 * n;

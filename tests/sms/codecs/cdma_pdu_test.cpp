@@ -496,6 +496,17 @@ TEST(CdmaParse, FieldsBeyondTheRecordAreCut)
     CdmaShortMessage msg = decode(hex(m));
     EXPECT_EQ(std::string(msg.tpa), std::string(31, '7'));
 
+    // 32 DTMF digits would fill tpa without a terminator: the last one is cut.
+    std::vector<uint8_t> exact = {0};
+    Bits nines;
+    nines.put(0, 2).put(32, 8);
+    for (int i = 0; i < 32; i++)
+        nines.put(9, 4);
+    std::vector<uint8_t> digits32 = nines.octets;
+    std::vector<uint8_t> p32 = param(4, digits32);
+    exact.insert(exact.end(), p32.begin(), p32.end());
+    EXPECT_EQ(std::string(decode(hex(exact)).tpa), std::string(31, '9'));
+
     std::vector<uint8_t> d = {0};
     std::vector<uint8_t> p = param(4, digits);
     d.insert(d.end(), p.begin(), p.end());
@@ -550,4 +561,12 @@ TEST(CdmaLog, EncoderAndWdpDebugLines)
                         "  numFields 11 msgLen 4  TPUD_HEAD 7 41 42 43 0 0 --TPUD_TAIL   43 42 41 7 0 0\n"),
               std::string::npos);
     EXPECT_NE(text.find("Debug\xEF\xBC\x9A ***content_type 7\n"), std::string::npos);
+}
+
+TEST(CdmaDecode, Ia5TextIsReadAsSeptets)
+{
+    CdmaShortMessage msg = decode(deliver(4098, param(1, user_data(3, 4, Bits().text7("ia5!")))));
+    EXPECT_EQ(msg.encoding, 3);
+    EXPECT_EQ(msg.tp_dcs, 4);
+    EXPECT_STREQ(msg.tp_ud, "ia5!");
 }

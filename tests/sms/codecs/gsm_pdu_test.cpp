@@ -222,3 +222,19 @@ TEST(GsmLog, UnicodeEncodingLogsTheConvertedOctets)
     encode("10086", "AB", 8);
     EXPECT_NE(log.text().find("Debug\xEF\xBC\x9A pDst>>,4\n"), std::string::npos) << log.text();
 }
+
+TEST(GsmDecode, SevenBitTextLongerThanTheRecordIsCut)
+{
+    // TP-UDL 255 septets of "U" (0x55): 224 packed octets.
+    std::string ud;
+    for (int i = 0; i < 32; i++)
+        ud += "D56AB55AAD56AB";
+    ShortMessage msg = decode(SMSC + DELIVER_HEAD + "0000" + SCTS + "FF" + ud);
+    EXPECT_EQ(strlen(msg.tp_ud), 160u);
+    EXPECT_EQ(msg.tp_ud[159], 'U');
+}
+
+TEST(GsmEncode, BytesOutsideSevenBitsAreSentAsQuestionMarks)
+{
+    EXPECT_EQ(encode("10086", "\xC3\xA9"), encode("10086", "??"));
+}

@@ -1,0 +1,104 @@
+// brenlow: the SMS daemon. One process serves one modem until its device node disappears.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+#include "brenlow_state.h"
+#include "config.h"
+#include "log.h"
+#include "pidfile.h"
+#include "rssi_alarm.h"
+#include "serial.h"
+#include "sms_config.h"
+#include "sms_manager.h"
+#include "sms_spool.h"
+
+namespace {
+
+// Strength value from uci, read as a decimal integer.
+constexpr int STRENGTH_SIZE = 64;
+// Seconds between loop passes and, at least, between strength polls.
+constexpr unsigned LOOP_PAUSE_S = 5;
+constexpr time_t STRENGTH_POLL_S = 20;
+
+struct Arguments {
+    const char* device;
+    const char* pidfile;
+    int module_index;
+    int cdma_flag;
+};
+
+void poll_strength(int module_index)
+{
+    char strength[STRENGTH_SIZE] = {};
+    if (module_index == 2) {
+        run_cmd("/etc/system/ostrel.sh 2");
+        run_cmd_line("uci get mobile.dev_info2.strength", strength, sizeof strength);
+    } else {
+        run_cmd("/etc/system/ostrel.sh 1");
+        run_cmd_line("uci get mobile.dev_info1.strength", strength, sizeof strength);
+    }
+    rssi_handling(atoi(strength));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return 1;
+    Arguments args = {argv[1], argv[2], 1, 0};
+    if (argc >= 5)
+        args.module_index = atoi(argv[4]);
+    if (argc >= 6)
+        args.cdma_flag = atoi(argv[5]);
+
+    log_set_output(LOG_OUT_FILE);
+    log_set_file("/tmp/modemlog.log");
+    log_set_level(LOG_TRACE);
+    log_print(LOG_INFO, "[%s %d] Info： start process brenlow", LOG_SRC, __LINE__);
+
+    int fd = open_port(args.device);
+    log_print(LOG_INFO, "[%s %d] Info： brenlow check is done", LOG_SRC, __LINE__);
+
+    // A file left by a process that is gone must not block every later start.
+    PidClaim claim = pidfile_claim(args.pidfile);
+    if (claim == PidClaim::AlreadyRunning) {
+        log_print(LOG_ERROR, "[%s %d] Error： Brenlow is started already: %s.\n", LOG_SRC, __LINE__, args.pidfile);
+        return 0;
+    }
+    if (claim == PidClaim::CreateFailed)
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_SRC, __LINE__, args.pidfile);
+    if (fd == -1) {
+        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_SRC, __LINE__, args.device);
+        return 0;
+    }
+    setup_port(fd, 115200, 8, 'N', 1, 1);
+    set_modem_fd(fd);
+    set_device_path(args.device);
+
+    prepare_config();
+    run_cmd("/etc/system/ostrel.sh");
+    const SmsConfig* config = get_sms_config();
+    sms_manager_init(args.cdma_flag, config->enabled);
+    set_alarm_status(path_exists("/var/run/RSSIALARM") ? 1 : 0);
+    time_t last_poll = time(nullptr);
+
+    // The device path comes from the command line and is tested as given.
+    while (access(args.device, F_OK) == 0) {
+        if (config->enabled == 1 && args.module_index != 2) {
+            sendmessage();
+            recvmessage();
+        }
+        if (time(nullptr) - last_poll >= STRENGTH_POLL_S) {
+            poll_strength(args.module_index);
+            last_poll = time(nullptr);
+        }
+        sleep(LOOP_PAUSE_S);
+    }
+    fprintf(stderr, "device %s not existed\n", args.device);
+    unlink(args.pidfile);
+    return 0;
+}

@@ -1,0 +1,41 @@
+// The process-wide state of brenlow, one record for the whole daemon.
+#pragma once
+
+#include "sms_config.h"
+
+// Modem answer kept per exchange: the longest answer we look into, terminated.
+constexpr int AT_RESPONSE_SIZE = 1024;
+// Modem device path from the command line, terminator included.
+constexpr int DEVICE_PATH_SIZE = 64;
+// Last spool message, for the repeat test: number and text plus terminators.
+constexpr int SPOOL_NUMBER_SIZE = 17;
+constexpr int SMS_TEXT_SIZE = 161;
+
+enum class SmsMode { Unset = -1, Gsm = 0, Cdma = 1 };
+
+struct BrenlowState {
+    // Both units always hold the same descriptor (set_modem_fd).
+    int gsm_fd = -1;
+    int cdma_fd = -1;
+    char device_path[DEVICE_PATH_SIZE] = {};
+
+    SmsMode sms_mode = SmsMode::Unset;
+    char gsm_response[AT_RESPONSE_SIZE] = {};
+    char cdma_response[AT_RESPONSE_SIZE] = {};
+
+    SmsConfig config = {};
+    bool config_loaded = false;
+
+    char last_sent_number[SPOOL_NUMBER_SIZE] = {};
+    char last_sent_text[SMS_TEXT_SIZE] = {};
+
+    int alarm_status = 0;
+    int failed_counter = 0;
+    int succeed_counter = 0;
+};
+
+extern BrenlowState brenlow;
+
+void set_modem_fd(int fd);
+void set_device_path(const char* path);
+const char* get_device_path();

@@ -1,0 +1,127 @@
+// CDMA half of the SMS manager: the vendor's $Q commands and AT^HCMGS.
+#include <cstdio>
+#include <cstring>
+
+#include "at_channel.h"
+#include "brenlow_state.h"
+#include "cdma_pdu.h"
+#include "config.h"
+#include "log.h"
+#include "sms_manager.h"
+
+namespace {
+
+// The destination field is a zero-terminated text: leave room for the terminator.
+constexpr size_t CDMA_NUMBER_MAX = sizeof(CdmaShortMessage::tpa) - 1;
+// Only the first 160 bytes of a text are sent.
+constexpr size_t CDMA_TEXT_MAX = 160;
+constexpr int READ_COMMAND_SIZE = 512;
+
+void copy_text(char* out, size_t size, const char* text, size_t field)
+{
+    size_t len = strnlen(text, field);
+    if (len >= size)
+        len = size - 1;
+    memcpy(out, text, len);
+    out[len] = '\0';
+}
+
+int cdma_send_pdumessage(CdmaShortMessage* sm)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： starting cdma_send_pdumessage", LOG_SRC, __LINE__);
+    static_assert(PDU_TEXT_SIZE >= CDMA_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
+    char pdu[PDU_TEXT_SIZE] = {};
+    int octets = cdma_encode_pdu(sm, pdu);
+    int end = static_cast<int>(strnlen(pdu, sizeof pdu - 2));
+    pdu[end] = 0x1A;
+    pdu[end + 1] = '\0';
+    log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_SRC, __LINE__, octets, pdu);
+    if (octets == 0)
+        return 0;
+    char cmd[32];
+    snprintf(cmd, sizeof cmd, "AT^HCMGS=%d\r", octets);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_SRC, __LINE__, cmd);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_SRC, __LINE__, cmd);
+    int length_failed = cdma_at_command(cmd, brenlow.cdma_response, 3, AT_WAIT_FULL);
+    // The PDU goes out even when the length command could not be written.
+    int pdu_failed = cdma_at_command(pdu, brenlow.cdma_response, 5, AT_WAIT_FULL);
+    return length_failed == 0 && pdu_failed == 0;
+}
+
+} // namespace
+
+int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_SRC, __LINE__, cmd ? cmd : "");
+    return at_command(brenlow.cdma_fd, cmd, response, timeout, wait_mode);
+}
+
+void cdma_sms_init()
+{
+    if (cdma_at_command("AT$QCMGF=0\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error AT$QCMGF no response", LOG_SRC, __LINE__);
+    if (cdma_at_command("AT+SMSMODE=1\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error SMSMODE no response", LOG_SRC, __LINE__);
+    if (cdma_at_command("AT$QCPMS=\"SM\",\"SM\",\"SM\"\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error QCPMS no response", LOG_SRC, __LINE__);
+    if (cdma_at_command("AT$QCNMI=2,1\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error QCNMI no response", LOG_SRC, __LINE__);
+}
+
+int cdma_read_sms(int index, InboxMessage* msg)
+{
+    char output[READ_OUTPUT_SIZE] = {};
+    char cmd[READ_COMMAND_SIZE] = {};
+    if (build_read_command(cmd, sizeof cmd, index, "/etc/gcom/read_sms_cdma.gcom") != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
+                  get_device_path());
+        return 0;
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
+    run_cmd_line(cmd, output, sizeof output);
+    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
+    if (output[0] == '\0')
+        return 0;
+    CdmaShortMessage sm;
+    memset(&sm, 0, sizeof sm);
+    cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
+    // The fields are filled by a decoder of outside input: never trust a terminator.
+    char sca[sizeof sm.sca + 1] = {};
+    char tpa[sizeof sm.tpa + 1] = {};
+    char scts[sizeof sm.scts + 1] = {};
+    char text[sizeof sm.tp_ud + 1] = {};
+    copy_text(sca, sizeof sca, sm.sca, sizeof sm.sca);
+    copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
+    copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
+    copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
+    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
+              __LINE__, sca, tpa, sm.tp_pid, text, scts);
+    copy_text(msg->sender, sizeof msg->sender, tpa, sizeof tpa);
+    copy_text(msg->stamp, sizeof msg->stamp, scts, sizeof scts);
+    copy_text(msg->text, sizeof msg->text, text, sizeof text);
+    return 1;
+}
+
+void cdma_delete_sms(int index)
+{
+    char cmd[32];
+    snprintf(cmd, sizeof cmd, "AT$QCMGD=%d\r", index);
+    cdma_at_command(cmd, brenlow.cdma_response, 5, AT_QUIET_STOP);
+}
+
+int cdma_send_sms(const char* number, const char* text)
+{
+    if (strlen(number) > CDMA_NUMBER_MAX) {
+        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_SRC, __LINE__, number);
+        return 0;
+    }
+    CdmaShortMessage sm;
+    memset(&sm, 0, sizeof sm);
+    snprintf(sm.tpa, sizeof sm.tpa, "%s", number);
+    size_t len = strnlen(text, CDMA_TEXT_MAX);
+    memcpy(sm.tp_ud, text, len);
+    sm.msgLen = static_cast<unsigned char>(len);
+    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_SRC, __LINE__, text, number,
+              static_cast<int>(sm.msgLen));
+    return cdma_send_pdumessage(&sm);
+}

@@ -1,0 +1,132 @@
+// GSM half of the SMS manager: PDU-mode commands of 3GPP TS 27.005.
+#include <cstdio>
+#include <cstring>
+
+#include "at_channel.h"
+#include "brenlow_state.h"
+#include "config.h"
+#include "gsm_pdu.h"
+#include "log.h"
+#include "sms_manager.h"
+
+namespace {
+
+// Longest number the SMS-SUBMIT destination field holds (a leading "+" included).
+constexpr size_t GSM_NUMBER_MAX = sizeof(ShortMessage::tpa) - 1;
+constexpr size_t GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
+// The read command: the rooted script path makes it longer than the bare one.
+constexpr int READ_COMMAND_SIZE = 512;
+
+// Bounded by the source field too: the record was filled from outside input.
+void copy_text(char* out, size_t size, const char* text, size_t field)
+{
+    size_t len = strnlen(text, field);
+    if (len >= size)
+        len = size - 1;
+    memcpy(out, text, len);
+    out[len] = '\0';
+}
+
+int gsm_send_pdumessage(ShortMessage* sm)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage", LOG_SRC, __LINE__);
+    static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
+    char pdu[PDU_TEXT_SIZE] = {};
+    int hex_length = gsm_encode_pdu(sm, pdu);
+    int end = static_cast<int>(strlen(pdu));
+    if (end + 1 >= static_cast<int>(sizeof pdu))
+        return 0;
+    pdu[end] = 0x1A;
+    pdu[end + 1] = '\0';
+    char cmd[32];
+    snprintf(cmd, sizeof cmd, "AT+CMGS=%d\r", gsm_tpdu_length(pdu, hex_length));
+    log_print(LOG_DEBUG, "[%s %d] Debug： pdu:%s", LOG_SRC, __LINE__, pdu);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_SRC, __LINE__, cmd);
+    if (gsm_at_command(cmd, brenlow.gsm_response, 5, AT_WAIT_FULL) != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： send sms cmd error %s, pdu=%s", LOG_SRC, __LINE__, cmd, pdu);
+        return 0;
+    }
+    memset(brenlow.gsm_response, 0, sizeof brenlow.gsm_response);
+    if (gsm_at_command(pdu, brenlow.gsm_response, 15, AT_WAIT_FULL) != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： send sms pdu error %s, pdu=%s", LOG_SRC, __LINE__, cmd, pdu);
+        return 0;
+    }
+    return str_contains(brenlow.gsm_response, "OK");
+}
+
+} // namespace
+
+int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_SRC, __LINE__, cmd ? cmd : "");
+    return at_command(brenlow.gsm_fd, cmd, response, timeout, wait_mode);
+}
+
+int gsm_tpdu_length(const char* pdu, int hex_length)
+{
+    int smsc = 0;
+    if (pdu[0] && pdu[1])
+        smsc = hex_digit_value(pdu[0]) * 16 + hex_digit_value(pdu[1]);
+    return hex_length / 2 - (smsc + 1);
+}
+
+void gsm_sms_init()
+{
+    if (gsm_at_command("AT+CMGF=0\r", brenlow.gsm_response, 2, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error CMGF no response", LOG_SRC, __LINE__);
+    if (gsm_at_command("AT+CPMS=\"SM\",\"ME\",\"SM\"\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error CPMS no response", LOG_SRC, __LINE__);
+    if (gsm_at_command("AT+CNMI=2,1\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
+        log_print(LOG_ERROR, "[%s %d] Error： error CNMI no response", LOG_SRC, __LINE__);
+}
+
+int gsm_read_sms(int index, InboxMessage* msg)
+{
+    char output[READ_OUTPUT_SIZE] = {};
+    char cmd[READ_COMMAND_SIZE] = {};
+    if (build_read_command(cmd, sizeof cmd, index, "/etc/gcom/read_sms.gcom") != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
+                  get_device_path());
+        return 0;
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
+    run_cmd_line(cmd, output, sizeof output);
+    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
+    if (output[0] == '\0')
+        return 0;
+    ShortMessage sm;
+    memset(&sm, 0, sizeof sm);
+    gsm_decode_pdu(output, &sm);
+    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
+              __LINE__, sm.sca, sm.tpa, sm.tp_pid, sm.tp_ud, sm.scts);
+    copy_text(msg->sender, sizeof msg->sender, sm.tpa, sizeof sm.tpa);
+    copy_text(msg->stamp, sizeof msg->stamp, sm.scts, sizeof sm.scts);
+    copy_text(msg->text, sizeof msg->text, sm.tp_ud, sizeof sm.tp_ud);
+    sm.sca[sizeof sm.sca - 1] = '\0';
+    sm.tpa[sizeof sm.tpa - 1] = '\0';
+    sm.scts[sizeof sm.scts - 1] = '\0';
+    sm.tp_ud[sizeof sm.tp_ud - 1] = '\0';
+    return 1;
+}
+
+void gsm_delete_sms(int index)
+{
+    char cmd[32];
+    snprintf(cmd, sizeof cmd, "AT+CMGD=%d\r", index);
+    gsm_at_command(cmd, brenlow.gsm_response, 5, AT_QUIET_STOP);
+}
+
+int gsm_send_sms(const char* number, const char* text)
+{
+    // A number the destination field cannot hold would be cut into another number.
+    if (strlen(number) > GSM_NUMBER_MAX) {
+        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_SRC, __LINE__, number);
+        return 0;
+    }
+    ShortMessage sm;
+    memset(&sm, 0, sizeof sm);
+    copy_text(sm.tpa, sizeof sm.tpa, number, GSM_NUMBER_MAX);
+    size_t len = strnlen(text, GSM_TEXT_MAX);
+    memcpy(sm.tp_ud, text, len);
+    return gsm_send_pdumessage(&sm);
+}

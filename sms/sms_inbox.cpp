@@ -1,0 +1,83 @@
+#include <cstdio>
+#include <cstring>
+
+#include "brenlow_state.h"
+#include "config.h"
+#include "log.h"
+#include "sms_handler.h"
+#include "sms_spool.h"
+
+namespace {
+
+constexpr const char* RECORD_PATH = "/etc/config/sms_record";
+
+// CDMA keeps the raw BCD octets of the time stamp: shown as their hex digits
+// they read like the GSM digits, so one format serves both.
+void stamp_digits(const char* stamp, char* out, size_t size)
+{
+    if (brenlow.sms_mode != SmsMode::Cdma) {
+        snprintf(out, size, "%s", stamp);
+        return;
+    }
+    size_t pos = 0;
+    for (int i = 0; i < 6 && pos + 2 < size; ++i) {
+        unsigned char octet = static_cast<unsigned char>(stamp[i]);
+        snprintf(out + pos, size - pos, "%02X", octet);
+        pos += 2;
+        if (octet == 0)
+            break;
+    }
+}
+
+} // namespace
+
+const char* format_scts(const char* stamp)
+{
+    static char shown[18];
+    char digits[12];
+    // A short stamp shows as zeros rather than reading past its end.
+    size_t len = strnlen(stamp, sizeof digits);
+    for (size_t i = 0; i < sizeof digits; ++i)
+        digits[i] = i < len ? stamp[i] : '0';
+    snprintf(shown, sizeof shown, "%.2s-%.2s-%.2s %.2s:%.2s:%.2s", digits, digits + 2, digits + 4, digits + 6,
+             digits + 8, digits + 10);
+    return shown;
+}
+
+void record_received(const InboxMessage* msg)
+{
+    char now[32] = {};
+    get_datetime_str(now);
+    char line[RECORD_LINE_SIZE];
+    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", msg->sender, now, msg->text);
+    append_text_file(RECORD_PATH, line);
+}
+
+void recvmessage()
+{
+    const SmsConfig* config = get_sms_config();
+    if (config->enabled != 1)
+        return;
+    // The store index is 8 bits wide; stop before it would wrap to 0 again.
+    for (int index = 0; index <= 255; ++index) {
+        InboxMessage msg;
+        memset(&msg, 0, sizeof msg);
+        if (!sms_read(index, &msg)) {
+            if (index == 0)
+                continue;
+            log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_SRC, __LINE__);
+            return;
+        }
+        if (msg.sender[0] == '\0')
+            continue;
+        char digits[INBOX_STAMP_SIZE] = {};
+        stamp_digits(msg.stamp, digits, sizeof digits);
+        log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
+                  msg.sender, format_scts(digits), msg.text);
+        record_received(&msg);
+        sms_del(index);
+        if (config->enabled == 1)
+            cmd_handling(&msg);
+        sms_del(index);
+    }
+}

@@ -1,0 +1,43 @@
+// Reading, deleting and sending messages in GSM or CDMA mode.
+#pragma once
+
+// Inbox record fields: sender and time stamp 32 bytes, text 160 plus terminator.
+constexpr int INBOX_SENDER_SIZE = 32;
+constexpr int INBOX_STAMP_SIZE = 32;
+constexpr int INBOX_TEXT_SIZE = 161;
+// First output line of the gcom read script: one PDU in hex.
+constexpr int READ_OUTPUT_SIZE = 1024;
+// One encoded PDU in hex, Ctrl-Z appended.
+constexpr int PDU_TEXT_SIZE = 512;
+
+struct InboxMessage {
+    char sender[INBOX_SENDER_SIZE];
+    char stamp[INBOX_STAMP_SIZE];
+    char text[INBOX_TEXT_SIZE];
+};
+
+void sms_manager_init(int cdma_flag, int enabled);
+// 1 when the read script printed something, 0 when it printed nothing.
+int sms_read(int index, InboxMessage* msg);
+void sms_del(int index);
+// Non-zero when the message was handed to the modem.
+int sms_send(const char* number, const char* text);
+
+// Builds the gcom read command for a slot; -1 when it does not fit.
+int build_read_command(char* out, int size, int index, const char* script);
+
+// GSM half (unit gsm_sms).
+int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
+void gsm_sms_init();
+int gsm_read_sms(int index, InboxMessage* msg);
+void gsm_delete_sms(int index);
+int gsm_send_sms(const char* number, const char* text);
+// TPDU length for AT+CMGS from the whole PDU hex text and its length.
+int gsm_tpdu_length(const char* pdu, int hex_length);
+
+// CDMA half (unit cdma_sms).
+int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);
+void cdma_sms_init();
+int cdma_read_sms(int index, InboxMessage* msg);
+void cdma_delete_sms(int index);
+int cdma_send_sms(const char* number, const char* text);
