@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,15 @@
 #include "unique_fd.h"
 
 namespace {
+
+// Commands and keys longer than their fixed buffer run cut, as callers expect.
+__attribute__((format(printf, 3, 4))) void format_cut(char* buf, size_t size, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buf, size, format, args);
+    va_end(args);
+}
 
 // popen with the command's leading absolute path resolved into the sandbox.
 FILE* open_command(const char* cmd)
@@ -51,7 +61,7 @@ int format_now(char* buf, size_t size, const char* layout)
 void get_data_str(const char* key, char* buf, int size)
 {
     char cmd[64];
-    snprintf(cmd, sizeof cmd, "uci get %s", key);
+    format_cut(cmd, sizeof cmd, "uci get %s", key);
     FILE* pipe = open_command(cmd);
     if (!pipe) {
         printf("get_data_str error \n");
@@ -83,7 +93,7 @@ int get_data_ll(const char* key, long long* out)
 int set_data_int(const char* key, int value)
 {
     char cmd[128];
-    snprintf(cmd, sizeof cmd, "uci -q set %s=%d", key, value);
+    format_cut(cmd, sizeof cmd, "uci -q set %s=%d", key, value);
     system_rooted(cmd);
     return 0;
 }
@@ -91,7 +101,7 @@ int set_data_int(const char* key, int value)
 int set_data_ll(const char* key, long long value)
 {
     char cmd[256];
-    snprintf(cmd, sizeof cmd, "uci -q set %s=%lld", key, value);
+    format_cut(cmd, sizeof cmd, "uci -q set %s=%lld", key, value);
     system_rooted(cmd);
     return 0;
 }
@@ -99,7 +109,7 @@ int set_data_ll(const char* key, long long value)
 int set_data_str(const char* key, const char* text)
 {
     char cmd[256];
-    snprintf(cmd, sizeof cmd, "uci -q set %s='%s'", key, text);
+    format_cut(cmd, sizeof cmd, "uci -q set %s='%s'", key, text);
     system_rooted(cmd);
     return 0;
 }
@@ -107,28 +117,28 @@ int set_data_str(const char* key, const char* text)
 int set_option_int(const char* package, const char* section, const char* option, int value)
 {
     char key[128];
-    snprintf(key, sizeof key, "%s.%s.%s", package, section, option);
+    format_cut(key, sizeof key, "%s.%s.%s", package, section, option);
     return set_data_int(key, value);
 }
 
 int set_option_ll(const char* package, const char* section, const char* option, long long value)
 {
     char key[128];
-    snprintf(key, sizeof key, "%s.%s.%s", package, section, option);
+    format_cut(key, sizeof key, "%s.%s.%s", package, section, option);
     return set_data_ll(key, value);
 }
 
 int set_option_str(const char* package, const char* section, const char* option, const char* text)
 {
     char key[128];
-    snprintf(key, sizeof key, "%s.%s.%s", package, section, option);
+    format_cut(key, sizeof key, "%s.%s.%s", package, section, option);
     return set_data_str(key, text);
 }
 
 int commit_config(const char* package)
 {
     char cmd[64];
-    snprintf(cmd, sizeof cmd, "uci -q commit %s", package);
+    format_cut(cmd, sizeof cmd, "uci -q commit %s", package);
     return system_rooted(cmd);
 }
 

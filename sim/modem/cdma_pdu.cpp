@@ -151,7 +151,7 @@ bool parse_address(const uint8_t* p, size_t n, std::string& out)
 bool parse_user_data(const uint8_t* p, size_t n, CdmaMessage& out, std::string& err)
 {
     BitReader r(p, n);
-    uint32_t encoding, count, v;
+    uint32_t encoding, count, v = 0;
     if (!r.get(5, encoding) || (encoding == ENC_IS91 && !r.get(8, v)) || !r.get(8, count)) {
         err = "truncated user data";
         return false;
