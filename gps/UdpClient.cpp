@@ -103,22 +103,10 @@ int UdpClientOpen(int index)
 {
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
-    uint32_t generation = client_next_generation();
-    client_begin(index, generation);
-    // Detached: nobody waits for a receive thread's end.
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, udp_receive_thread, pack_thread_arg(index, generation));
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
+    if (client_spawn(index, udp_receive_thread) != 0) {
         log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
-        // Left "connecting", the entry would refuse every later send.
-        client_abandon(index, generation);
         return -1;
     }
-    client_table[index].thread = thread;
     return 0;
 }
 

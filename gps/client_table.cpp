@@ -1,5 +1,7 @@
 #include "client_table.h"
 
+#include "thread_arg.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,6 +73,26 @@ void client_abandon(int index, uint32_t generation)
 {
     ClientLink expected = make_link(CONN_CONNECTING, -1, generation);
     client_table[index].link.compare_exchange_strong(expected, make_link(CONN_CLOSED, -1, 0));
+}
+
+int client_spawn(int index, void* (*body)(void*))
+{
+    uint32_t generation = client_next_generation();
+    client_begin(index, generation);
+    // Detached: nobody waits for an attempt's end.
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int rc = pthread_create(&thread, &attr, body, pack_thread_arg(index, generation));
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        // Left "connecting", the entry would refuse every later send.
+        client_abandon(index, generation);
+        return -1;
+    }
+    client_table[index].thread = thread;
+    return 0;
 }
 
 bool client_publish_connected(int index, int socket, uint32_t generation)

@@ -69,6 +69,10 @@ void client_begin(int index, uint32_t generation);
 bool client_attach(int index, int socket, uint32_t generation);
 // Closes an attempt that never got a thread, so the next send retries.
 void client_abandon(int index, uint32_t generation);
+// Starts a new attempt of the entry in a detached thread running body with
+// the packed (index, generation); -1 when no thread could be started, the
+// attempt then being abandoned.
+int client_spawn(int index, void* (*body)(void*));
 // Moves the attempt {CONNECTING, socket, generation} to CONNECTED; false when
 // the entry was closed or restarted meanwhile (the attempt must give up).
 bool client_publish_connected(int index, int socket, uint32_t generation);

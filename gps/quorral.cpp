@@ -12,6 +12,7 @@
 #include "UdpClient.h"
 #include "config.h"
 #include "log.h"
+#include "pidfile.h"
 #include "nmea_chunk.h"
 #include "paths.h"
 #include "serial.h"
@@ -88,13 +89,8 @@ void load_gps_config(GpsConfig* config)
 
 void write_pid_file(const char* path)
 {
-    FILE* f = fopen(path, "w");
-    if (!f) {
+    if (!pidfile_write(path))
         log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
-        return;
-    }
-    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(f);
 }
 
 void request_restart() { run_cmd("/etc/init.d/quorral restart"); }

@@ -9,6 +9,7 @@
 
 #include "config.h"
 #include "log.h"
+#include "pidfile.h"
 #include "paths.h"
 #include "serial.h"
 
@@ -66,13 +67,8 @@ int load_bridge_config(BridgeConfig* config)
 
 void write_pid_file(const char* path)
 {
-    FILE* f = fopen(path, "w");
-    if (!f) {
+    if (!pidfile_write(path))
         log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
-        return;
-    }
-    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(f);
 }
 
 int open_module_port(const char* path)

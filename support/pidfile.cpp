@@ -24,14 +24,19 @@ bool pidfile_owner_alive(const char* path)
     return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+bool pidfile_write(const char* path)
+{
+    FILE* f = fopen(path, "w");
+    if (!f)
+        return false;
+    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
+    fclose(f);
+    return true;
+}
+
 PidClaim pidfile_claim(const char* path)
 {
     if (pidfile_owner_alive(path))
         return PidClaim::AlreadyRunning;
-    FILE* f = fopen(path, "w");
-    if (!f)
-        return PidClaim::CreateFailed;
-    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(f);
-    return PidClaim::Created;
+    return pidfile_write(path) ? PidClaim::Created : PidClaim::CreateFailed;
 }

@@ -7,6 +7,9 @@ enum class PidClaim {
     CreateFailed,   // no file could be written; start goes on without one
 };
 
+// Creates or truncates path and writes our id with "%u\n"; false when it cannot be created.
+bool pidfile_write(const char* path);
+
 // True when path holds the id of a live process other than this one.
 bool pidfile_owner_alive(const char* path);
 

@@ -7,6 +7,7 @@
 #include "alarm.h"
 #include "config.h"
 #include "log.h"
+#include "pidfile.h"
 #include "period.h"
 #include "settings.h"
 #include "speed.h"
@@ -26,13 +27,8 @@ const char* reset_marker(const TrafficState& state)
 
 void write_pid_file(const char* path)
 {
-    FILE* f = fopen(path, "w");
-    if (!f) {
+    if (!pidfile_write(path))
         log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_SRC, __LINE__, path);
-        return;
-    }
-    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(f);
 }
 
 // An outside party asks for a fresh count by creating the marker.

@@ -7,21 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pidfile.h"
 #include "syslog_log.h"
 
 namespace {
 
 int to_number(const char* text) { return static_cast<int>(strtol(text, nullptr, 10)); }
-
-bool write_pid_file(const char* path)
-{
-    FILE* f = fopen(path, "w");
-    if (!f)
-        return false;
-    fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(f);
-    return true;
-}
 
 } // namespace
 
@@ -88,7 +79,7 @@ ArgResult parse_arguments(int argc, char** argv, WatchSettings* s)
             if (value)
                 s->retry = to_number(value);
         } else if (strcmp(key, "pid") == 0) {
-            if (value && !write_pid_file(value)) {
+            if (value && !pidfile_write(value)) {
                 syslog_error("Cannot create PID file.");
                 return ArgResult::ExitNow;
             }
