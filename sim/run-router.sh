@@ -111,7 +111,7 @@ if [ "$(id -u)" = 0 ] && ip netns add "$ns_a" 2>/dev/null; then
     ip link add "vr$$a" netns "$ns_a" type veth peer name "vr$$b" netns "$ns_b"
     ip -n "$ns_a" addr add 10.211.0.1/24 dev "vr$$a"; ip -n "$ns_a" link set "vr$$a" up; ip -n "$ns_a" link set lo up
     ip -n "$ns_b" addr add 10.211.0.2/24 dev "vr$$b"; ip -n "$ns_b" link set "vr$$b" up; ip -n "$ns_b" link set lo up
-    bg ip netns exec "$ns_b" "$bin/tolvane" remote 10.211.0.1 local 10.211.0.2 dev "vr$$b" gname gre-b mode receive timeout 10 2>"$root/tolvane-receive.log"
+    bg ip netns exec "$ns_b" "$bin/tolvane" remote 10.211.0.1 local 10.211.0.2 dev "vr$$b" gname gre-b mode receive timeout 5 2>"$root/tolvane-receive.log"
     bg ip netns exec "$ns_a" "$bin/tolvane" remote 10.211.0.2 local 10.211.0.1 dev "vr$$a" gname gre-a mode send seconds 2 retry 3 2>"$root/tolvane-send.log"
     tunnel=1
 else
@@ -127,7 +127,7 @@ printf 'AT+VER?\n' > "$root/dev/board-side"
 
 if [ "$tunnel" = 1 ]; then
     sleep 4
-    echo "[demo]     cutting the tunnel's link (tolvane sends every 2 s, gives up after 3)"
+    echo "[demo]     cutting the tunnel's link (tolvane sends every 2 s, gives up after 3; the receiver judges every 5 s)"
     ip -n "$ns_a" link set "vr$$a" down
     sleep 12
     echo "[demo]     restoring the tunnel's link"

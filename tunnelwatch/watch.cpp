@@ -28,8 +28,8 @@ void start_thread(pthread_t* thread, void* (*body)(void*), void* arg)
     }
 }
 
-// One keepalive of a cycle.
-void send_one_keepalive()
+// One keepalive of a cycle; true when it went out.
+bool send_one_keepalive()
 {
     uint8_t packet[KEEPALIVE_SIZE];
     build_keepalive(packet);
@@ -41,10 +41,11 @@ void send_one_keepalive()
             watch.reply_got = 0;
             watch.try_count = 0;
         }
-    } else {
-        syslog_notice("can't send keepalive packet");
-        syslog_noticef("unable to send keepalive packet(sent size): %u", sent);
+        return true;
     }
+    syslog_notice("can't send keepalive packet");
+    syslog_noticef("unable to send keepalive packet(sent size): %u", sent);
+    return false;
 }
 
 // Whether the cycle sends the keepalive numbered try_count. After a stop the
@@ -80,18 +81,23 @@ void* handle_send(void* arg)
 
     while (watch.running) {
         watch.try_count = 1;
+        bool last_sent = false;
         while (cycle_goes_on(retry)) {
             if (watch.settings.debug)
                 syslog_debugf("(handle_send) try #%d,isup=%d\n", static_cast<int>(watch.try_count.load()),
                               watch.isup.load());
-            send_one_keepalive();
+            last_sent = send_one_keepalive();
             sleep(static_cast<unsigned>(pause));
             ++watch.try_count;
         }
         // The answer to the cycle's last keepalive arrives after the count
         // was checked; it still proves the tunnel, so it restarts the count
         // instead of letting a freshly restored tunnel flap down and up.
-        if (watch.isup && watch.reply_got && watch.running) {
+        // Only a keepalive that went out can have such an answer: when the
+        // last one failed, reply_got is left from before the failures (a sent
+        // keepalive consumes it), and honouring it would cost a whole second
+        // cycle of retries on a dead link.
+        if (last_sent && watch.isup && watch.reply_got && watch.running) {
             debug_only("reply got. Restart counting...");
             watch.reply_got = 0;
             continue;

@@ -1,6 +1,6 @@
 // The real watchdog between two hosts made of network namespaces joined by a
-// veth pair. Each test makes its own namespaces (named tw<pid>...) and deletes
-// them at its end, even when it fails.
+// veth pair. Each test makes its own namespaces (named tw<pid>... or
+// tz<pid>...) and deletes them at its end, even when it fails.
 #include <gtest/gtest.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -50,11 +50,11 @@ double wall_seconds()
 // Two hosts: A (x.1) and B (x.2), one veth between them.
 class HostPair {
 public:
-    HostPair()
+    explicit HostPair(const std::string& prefix = "tw")
     {
         static int serial = 0;
         ++serial;
-        std::string base = "tw" + std::to_string(getpid());
+        std::string base = prefix + std::to_string(getpid());
         a = base + "a" + std::to_string(serial);
         b = base + "b" + std::to_string(serial);
         dev_a = a + "v";
@@ -248,6 +248,68 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
     expect_clean_stop(side_a, sender, 10000);
     expect_clean_stop(side_b, receiver, 10000);
     EXPECT_EQ(side_a.read("/tmp/keepalive_running"), "77 otherdev\n");
+}
+
+// Waits until text holds needle at least n times; false on timeout.
+bool wait_for_count(const Sandbox& sb, const std::string& needle, size_t n, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    do {
+        std::string text = log_of(sb);
+        size_t found = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++found;
+        if (found >= n)
+            return true;
+        usleep(50000);
+    } while (now_ms() < deadline);
+    return false;
+}
+
+// The sender's own end goes down, so its keepalives fail to go out at all.
+// The answer to the last keepalive before the cut, seen after that keepalive's
+// count check, must not buy a second cycle of retries.
+TEST(TunnelNetns, OwnLinkCutIsDeclaredDownAfterOneCycle)
+{
+    HostPair hosts("tz");
+    MAKE_HOSTS(hosts);
+    Sandbox side_a;
+    Sandbox side_b;
+    pid_t receiver = start_in(side_b, hosts.b,
+                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
+                               "mode", "receive", "timeout", "3", "debug", "1"});
+    ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
+    pid_t sender = start_in(side_a, hosts.a,
+                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
+                             "mode", "send", "seconds", "2", "retry", "3"});
+    // Cut just after the third keepalive was answered, well before the fourth.
+    ASSERT_TRUE(wait_for_count(side_b, "(process_request) peer packet approved", 3, 15000)) << log_of(side_b);
+
+    const double cut = wall_seconds();
+    ASSERT_EQ(hosts.in(hosts.a, "link set " + hosts.dev_a + " down"), 0);
+    ScriptCall down_a = wait_for_call(side_a, 1, 25000);
+    ScriptCall down_b = wait_for_call(side_b, 1, 25000);
+    ASSERT_EQ(down_a.word, "down") << log_of(side_a);
+    ASSERT_EQ(down_b.word, "down") << log_of(side_b);
+    printf("[ measure  ] own link cut to sender down script: %.2f s (seconds 2, retry 3)\n", down_a.when - cut);
+    printf("[ measure  ] own link cut to receiver down script: %.2f s (timeout 3)\n", down_b.when - cut);
+    // Three failed keepalives 2 s apart and the last pause: 8 s at most; a
+    // second cycle would make it 14.
+    EXPECT_GE(down_a.when - cut, 4.0);
+    EXPECT_LE(down_a.when - cut, 10.5) << log_of(side_a);
+    EXPECT_LE(down_b.when - cut, 9.0);
+
+    const double restore = wall_seconds();
+    ASSERT_EQ(hosts.in(hosts.a, "link set " + hosts.dev_a + " up"), 0);
+    ScriptCall up_a = wait_for_call(side_a, 2, 15000);
+    ScriptCall up_b = wait_for_call(side_b, 2, 15000);
+    ASSERT_EQ(up_a.word, "up") << log_of(side_a);
+    ASSERT_EQ(up_b.word, "up") << log_of(side_b);
+    printf("[ measure  ] own link restore to sender up script: %.2f s\n", up_a.when - restore);
+    EXPECT_LE(up_a.when - restore, 6.0);
+    expect_clean_stop(side_a, sender, 10000);
+    EXPECT_EQ(words_of(script_calls(side_a)), "down up down") << "the stop takes the down step";
+    expect_clean_stop(side_b, receiver, 10000);
 }
 
 TEST(TunnelNetns, CaptureComesBackWhenTheDeviceIsMadeAgain)
