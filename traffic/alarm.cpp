@@ -13,11 +13,6 @@ constexpr const char* SPOOL_PATH = "/tmp/sms_tosend";
 constexpr long long BYTES_PER_KB = 1000;
 constexpr long long BYTES_PER_MB = 1000000;
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 } // namespace
 
 long long alarm_threshold_kb(int datamax, int percent)
@@ -68,16 +63,8 @@ void send_alarm(TrafficState& state)
     const TrafficSettings& s = state.settings;
     char line[ALARM_LINE_SIZE] = "";
     const char* p = s.phone;
-    for (;;) {
-        while (*p && is_blank(*p))
-            ++p;
-        if (!*p)
-            break;
-        const char* start = p;
-        while (*p && !is_blank(*p))
-            ++p;
-        char number[PHONE_SIZE];
-        snprintf(number, sizeof number, "%.*s", static_cast<int>(p - start), start);
+    char number[PHONE_SIZE];
+    while (next_word(p, number, sizeof number)) {
         // Written straight to the spool, not through a shell: the numbers and the
         // host name are configuration texts that may hold quotes or "$(".
         int len = format_alarm_line(line, sizeof line, number, s.hostname, s.datamax, s.used);

@@ -39,6 +39,19 @@ bool is_blank(char c)
 
 } // namespace
 
+bool next_word(const char*& p, char* out, int size)
+{
+    while (*p && is_blank(*p))
+        ++p;
+    if (!*p)
+        return false;
+    const char* start = p;
+    while (*p && !is_blank(*p))
+        ++p;
+    snprintf(out, size, "%.*s", static_cast<int>(p - start), start);
+    return true;
+}
+
 void select_instance(TrafficState& state, const char* instance_arg)
 {
     state.instance = instance_arg && atoi(instance_arg) == 2 ? 2 : 1;
@@ -51,16 +64,8 @@ void sort_percent(TrafficSettings& settings, const char* text)
     int slots[PERCENT_SLOTS] = {};
     int accepted = 0;
     const char* p = text;
-    while (*p && accepted < PERCENT_SLOTS) {
-        while (*p && is_blank(*p))
-            ++p;
-        if (!*p)
-            break;
-        const char* start = p;
-        while (*p && !is_blank(*p))
-            ++p;
-        char word[PERCENT_TEXT_SIZE];
-        snprintf(word, sizeof word, "%.*s", static_cast<int>(p - start), start);
+    char word[PERCENT_TEXT_SIZE];
+    while (accepted < PERCENT_SLOTS && next_word(p, word, sizeof word)) {
         log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_SRC, __LINE__, accepted, word);
         int value = atoi(word);
         if (value > 0)

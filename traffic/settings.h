@@ -53,3 +53,6 @@ void select_instance(TrafficState& state, const char* instance_arg);
 void prepare_config(TrafficState& state);
 // Turns the percent option text into the ascending percent list.
 void sort_percent(TrafficSettings& settings, const char* text);
+// Copies the next blank-separated word of a list option (the percentages, the
+// phone numbers) into out, cut to its size, and moves p past it; false at the end.
+bool next_word(const char*& p, char* out, int size);

@@ -37,6 +37,20 @@ std::string quote(const std::string& text)
 
 } // namespace
 
+std::string command_output(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
 long long now_ms()
 {
     struct timespec ts;
@@ -96,17 +110,7 @@ std::string Sandbox::env_path() const
 
 std::string Sandbox::uci_get(const std::string& key) const
 {
-    std::string cmd = env_root() + " " + quote(sim_bin_path("uci")) + " get " + quote(key) + " 2>/dev/null";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
+    return command_output(env_root() + " " + quote(sim_bin_path("uci")) + " get " + quote(key) + " 2>/dev/null");
 }
 
 int Sandbox::shell(const std::string& command) const

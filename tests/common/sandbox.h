@@ -59,5 +59,8 @@ std::string bin_path(const std::string& name);     // build/bin/<name>
 std::string sim_bin_path(const std::string& name); // build/sim/bin/<name>
 std::string source_path(const std::string& relative);
 
+// What a shell command prints, trailing newlines removed.
+std::string command_output(const std::string& command);
+
 // Current wall clock in milliseconds, for measuring waits in tests.
 long long now_ms();

@@ -14,20 +14,6 @@ constexpr int CYCLE_MS = 3000;
 // Generous: the machine is shared and every cycle starts several uci processes.
 constexpr int WAIT_MS = 8 * CYCLE_MS;
 
-std::string output_of(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
 bool run_quiet(const std::string& cmd)
 {
     return system((cmd + " >/dev/null 2>&1").c_str()) == 0;
@@ -82,7 +68,7 @@ public:
     long long counted() const
     {
         std::string dir = "/sys/class/net/" + if_a + "/statistics/";
-        std::string out = output_of("ip netns exec " + ns_a + " cat " + dir + "rx_bytes " + dir + "tx_bytes");
+        std::string out = command_output("ip netns exec " + ns_a + " cat " + dir + "rx_bytes " + dir + "tx_bytes");
         long long rx = 0, tx = 0;
         sscanf(out.c_str(), "%lld %lld", &rx, &tx);
         return rx + tx;
