@@ -58,7 +58,8 @@ protected:
         return sb.start(bin_path("quorral"),
                         {device.empty() ? gps.slave_path : device, sb.path("/var/run/quorral.pid")});
     }
-    bool log_has(const std::string& text, int timeout_ms = 8000) const
+    // Generous: sanitizer builds on a loaded machine start slowly; a hit returns at once.
+    bool log_has(const std::string& text, int timeout_ms = 30000) const
     {
         return sb.wait_for_text(GPS_LOG, text, timeout_ms);
     }
