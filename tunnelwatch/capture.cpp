@@ -81,10 +81,16 @@ pcap_t* open_capture(const char* dev, char* errbuf)
 
 int check_device(const char* name)
 {
-    char errbuf[PCAP_ERRBUF_SIZE];
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, errbuf) < 0)
+    if (pcap_findalldevs(&devices, errbuf) < 0) {
+        // One device the kernel cannot describe fails the whole listing; say
+        // which, or a watchdog restarted over and over leaves no trace why.
+        char text[LOG_TEXT_SIZE + PCAP_ERRBUF_SIZE];
+        snprintf(text, sizeof text, "can't list capture devices: %s", errbuf);
+        syslog_error(text);
         cleanup_and_exit(1);
+    }
     if (!devices) {
         debug_only("No interfaces exist");
         return -1;
