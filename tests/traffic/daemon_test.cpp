@@ -241,6 +241,10 @@ TEST_F(MoskarTest, ResetMarkerOfInstanceTwoLeavesInstanceOne)
 
     box.write("/tmp/.mk_reset_used2", "");
     ASSERT_TRUE(wait_uci("moskar.traffic2.used", "0"));
+    // The marker and /etc/forcecellup go after the options are set: wait for them.
+    long long deadline = now_ms() + WAIT_MS;
+    while ((box.exists("/tmp/.mk_reset_used2") || box.exists("/etc/forcecellup")) && now_ms() < deadline)
+        usleep(50000);
     EXPECT_FALSE(box.exists("/tmp/.mk_reset_used2"));
     EXPECT_FALSE(box.exists("/etc/forcecellup"));
     EXPECT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 2 used:0", WAIT_MS));
