@@ -25,6 +25,7 @@ ns_b=rtsim$$b
 pids=()
 cleanup() {
     trap - INT TERM EXIT
+    [ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null || true
     # Each helper runs in a process group of its own: signal the whole group.
     for pid in "${pids[@]}"; do kill -INT -- "-$pid" 2>/dev/null || true; done
     sleep 1
@@ -36,6 +37,13 @@ cleanup() {
     echo "Stopped. The router root stays for a look: $root"
 }
 trap cleanup INT TERM EXIT
+# A sleep the trap can cut short: bash runs traps only between commands.
+sleeper=
+pause() {
+    sleep "$1" &
+    sleeper=$!
+    wait $sleeper
+}
 bg() {
     setsid "$@" &
     pids+=($!)
@@ -119,24 +127,24 @@ else
 fi
 
 # --- what a person would do: text a command, type into the bridge
-sleep 3
+pause 3
 echo "[demo]     $owner texts \"cellstatus\" to the router"
 "$sim/modemsim" inject --mode gsm --store "$root/simstore" --from "$owner" --text cellstatus >/dev/null
 echo "[demo]     typing \"AT+VER?\" into the board's serial port"
 printf 'AT+VER?\n' > "$root/dev/board-side"
 
 if [ "$tunnel" = 1 ]; then
-    sleep 4
+    pause 4
     echo "[demo]     cutting the tunnel's link (tolvane sends every 2 s, gives up after 3; the receiver judges every 5 s)"
     ip -n "$ns_a" link set "vr$$a" down
-    sleep 12
+    pause 12
     echo "[demo]     restoring the tunnel's link"
     ip -n "$ns_a" link set "vr$$a" up
 fi
 
 if [ -n "${RUN_SECONDS:-}" ]; then
-    sleep "$RUN_SECONDS"
+    pause "$RUN_SECONDS"
 else
     echo "[demo]     running; Ctrl-C stops every daemon"
-    while sleep 3600; do :; done
+    while :; do pause 3600; done
 fi
