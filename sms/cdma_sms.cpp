@@ -15,16 +15,6 @@ namespace {
 constexpr size_t CDMA_NUMBER_MAX = sizeof(CdmaShortMessage::tpa) - 1;
 // Only the first 160 bytes of a text are sent.
 constexpr size_t CDMA_TEXT_MAX = 160;
-constexpr int READ_COMMAND_SIZE = 512;
-
-void copy_text(char* out, size_t size, const char* text, size_t field)
-{
-    size_t len = strnlen(text, field);
-    if (len >= size)
-        len = size - 1;
-    memcpy(out, text, len);
-    out[len] = '\0';
-}
 
 int cdma_send_pdumessage(CdmaShortMessage* sm)
 {
@@ -71,16 +61,7 @@ void cdma_sms_init()
 int cdma_read_sms(int index, InboxMessage* msg)
 {
     char output[READ_OUTPUT_SIZE] = {};
-    char cmd[READ_COMMAND_SIZE] = {};
-    if (build_read_command(cmd, sizeof cmd, index, "/etc/gcom/read_sms_cdma.gcom") != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
-                  get_device_path());
-        return 0;
-    }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
-    run_cmd_line(cmd, output, sizeof output);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
-    if (output[0] == '\0')
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
         return 0;
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
@@ -94,11 +75,7 @@ int cdma_read_sms(int index, InboxMessage* msg)
     copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
     copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
     copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
-    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
-              __LINE__, sca, tpa, sm.tp_pid, text, scts);
-    copy_text(msg->sender, sizeof msg->sender, tpa, sizeof tpa);
-    copy_text(msg->stamp, sizeof msg->stamp, scts, sizeof scts);
-    copy_text(msg->text, sizeof msg->text, text, sizeof text);
+    take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
     return 1;
 }
 

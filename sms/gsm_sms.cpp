@@ -14,18 +14,6 @@ namespace {
 // Longest number the SMS-SUBMIT destination field holds (a leading "+" included).
 constexpr size_t GSM_NUMBER_MAX = sizeof(ShortMessage::tpa) - 1;
 constexpr size_t GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
-// The read command: the rooted script path makes it longer than the bare one.
-constexpr int READ_COMMAND_SIZE = 512;
-
-// Bounded by the source field too: the record was filled from outside input.
-void copy_text(char* out, size_t size, const char* text, size_t field)
-{
-    size_t len = strnlen(text, field);
-    if (len >= size)
-        len = size - 1;
-    memcpy(out, text, len);
-    out[len] = '\0';
-}
 
 int gsm_send_pdumessage(ShortMessage* sm)
 {
@@ -83,29 +71,21 @@ void gsm_sms_init()
 int gsm_read_sms(int index, InboxMessage* msg)
 {
     char output[READ_OUTPUT_SIZE] = {};
-    char cmd[READ_COMMAND_SIZE] = {};
-    if (build_read_command(cmd, sizeof cmd, index, "/etc/gcom/read_sms.gcom") != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
-                  get_device_path());
-        return 0;
-    }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
-    run_cmd_line(cmd, output, sizeof output);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
-    if (output[0] == '\0')
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", output, sizeof output))
         return 0;
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     gsm_decode_pdu(output, &sm);
-    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
-              __LINE__, sm.sca, sm.tpa, sm.tp_pid, sm.tp_ud, sm.scts);
-    copy_text(msg->sender, sizeof msg->sender, sm.tpa, sizeof sm.tpa);
-    copy_text(msg->stamp, sizeof msg->stamp, sm.scts, sizeof sm.scts);
-    copy_text(msg->text, sizeof msg->text, sm.tp_ud, sizeof sm.tp_ud);
-    sm.sca[sizeof sm.sca - 1] = '\0';
-    sm.tpa[sizeof sm.tpa - 1] = '\0';
-    sm.scts[sizeof sm.scts - 1] = '\0';
-    sm.tp_ud[sizeof sm.tp_ud - 1] = '\0';
+    // The fields are filled by a decoder of outside input: never trust a terminator.
+    char sca[sizeof sm.sca + 1] = {};
+    char tpa[sizeof sm.tpa + 1] = {};
+    char scts[sizeof sm.scts + 1] = {};
+    char text[sizeof sm.tp_ud + 1] = {};
+    copy_text(sca, sizeof sca, sm.sca, sizeof sm.sca);
+    copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
+    copy_text(scts, sizeof scts, sm.scts, sizeof sm.scts);
+    copy_text(text, sizeof text, sm.tp_ud, sizeof sm.tp_ud);
+    take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
     return 1;
 }
 

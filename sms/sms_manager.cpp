@@ -1,10 +1,19 @@
 #include "sms_manager.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "brenlow_state.h"
+#include "config.h"
 #include "log.h"
 #include "paths.h"
+
+namespace {
+
+// The read command: device path and rooted script path included.
+constexpr int READ_COMMAND_SIZE = 512;
+
+} // namespace
 
 int build_read_command(char* out, int size, int index, const char* script)
 {
@@ -12,6 +21,38 @@ int build_read_command(char* out, int size, int index, const char* script)
     int n = snprintf(out, size, "SMS_INDEX=%d gcom -d %s -s %s", index & 0xFF, get_device_path(),
                      RootedPath(script).c_str());
     return n < 0 || n >= size ? -1 : 0;
+}
+
+int read_stored_pdu(int index, const char* script, char* output, int size)
+{
+    char cmd[READ_COMMAND_SIZE] = {};
+    if (build_read_command(cmd, sizeof cmd, index, script) != 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
+                  get_device_path());
+        return 0;
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
+    run_cmd_line(cmd, output, size);
+    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
+    return output[0] != '\0';
+}
+
+void copy_text(char* out, size_t size, const char* text, size_t field)
+{
+    size_t len = strnlen(text, field);
+    if (len >= size)
+        len = size - 1;
+    memcpy(out, text, len);
+    out[len] = '\0';
+}
+
+void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts)
+{
+    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
+              __LINE__, sca, tpa, pid, text, scts);
+    copy_text(msg->sender, sizeof msg->sender, tpa, strlen(tpa));
+    copy_text(msg->stamp, sizeof msg->stamp, scts, strlen(scts));
+    copy_text(msg->text, sizeof msg->text, text, strlen(text));
 }
 
 void sms_manager_init(int cdma_flag, int enabled)

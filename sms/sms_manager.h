@@ -1,6 +1,8 @@
 // Reading, deleting and sending messages in GSM or CDMA mode.
 #pragma once
 
+#include <cstddef>
+
 // Inbox record fields: sender and time stamp 32 bytes, text 160 plus terminator.
 constexpr int INBOX_SENDER_SIZE = 32;
 constexpr int INBOX_STAMP_SIZE = 32;
@@ -25,6 +27,13 @@ int sms_send(const char* number, const char* text);
 
 // Builds the gcom read command for a slot; -1 when it does not fit.
 int build_read_command(char* out, int size, int index, const char* script);
+// Runs the gcom read script for a slot; 1 when it printed a PDU into output.
+int read_stored_pdu(int index, const char* script, char* output, int size);
+// Copies a field a decoder filled, trusting no terminator: at most field
+// bytes of text, cut to size, always terminated.
+void copy_text(char* out, size_t size, const char* text, size_t field);
+// Logs a decoded message (terminated fields) and hands it to the inbox record.
+void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts);
 
 // GSM half (unit gsm_sms).
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
