@@ -50,14 +50,6 @@ int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode)
     return at_command(brenlow.gsm_fd, cmd, response, timeout, wait_mode);
 }
 
-int gsm_tpdu_length(const char* pdu, int hex_length)
-{
-    int smsc = 0;
-    if (pdu[0] && pdu[1])
-        smsc = hex_digit_value(pdu[0]) * 16 + hex_digit_value(pdu[1]);
-    return hex_length / 2 - (smsc + 1);
-}
-
 void gsm_sms_init()
 {
     if (gsm_at_command("AT+CMGF=0\r", brenlow.gsm_response, 2, AT_QUIET_STOP) != 0)

@@ -41,8 +41,6 @@ void gsm_sms_init();
 int gsm_read_sms(int index, InboxMessage* msg);
 void gsm_delete_sms(int index);
 int gsm_send_sms(const char* number, const char* text);
-// TPDU length for AT+CMGS from the whole PDU hex text and its length.
-int gsm_tpdu_length(const char* pdu, int hex_length);
 
 // CDMA half (unit cdma_sms).
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);

@@ -125,10 +125,8 @@ int gsm_encode(int argc, char** argv)
     snprintf(msg.tp_ud, sizeof msg.tp_ud, "%s", argv[i + 1]);
     char pdu[GSM_PDU_TEXT_MAX];
     int length = gsm_encode_pdu(&msg, pdu);
-    uint8_t smsc = 0;
-    hex_to_octets(pdu, &smsc, 2);
     printf("%s\n", pdu);
-    printf("AT+CMGS=%d\n", length / 2 - (smsc + 1));
+    printf("AT+CMGS=%d\n", gsm_tpdu_length(pdu, length));
     return 0;
 }
 

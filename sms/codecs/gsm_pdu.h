@@ -26,6 +26,10 @@ int gsm_decode_pdu(const char* pdu, ShortMessage* msg);
 // hex into pdu, which holds at least GSM_PDU_TEXT_MAX bytes. Returns the number of characters.
 int gsm_encode_pdu(const ShortMessage* msg, char* pdu);
 
+// The length AT+CMGS takes for a PDU hex text of hex_length characters: the
+// TPDU octets, without the SMSC information that leads the PDU.
+int gsm_tpdu_length(const char* pdu, int hex_length);
+
 // Converts characters pairwise into octets until n characters are consumed (an odd n
 // consumes one more). Stops early at a terminator. Returns n / 2.
 int hex_to_octets(const char* text, uint8_t* out, int n);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "config.h"
 #include "log.h"
 
 namespace {
@@ -166,4 +167,12 @@ int gsm_encode_pdu(const ShortMessage* msg, char* pdu)
     length += address_chars;
     length += octets_to_hex(tail, 4 + ud_octets, pdu + length);
     return length;
+}
+
+int gsm_tpdu_length(const char* pdu, int hex_length)
+{
+    int smsc = 0;
+    if (pdu[0] && pdu[1])
+        smsc = hex_digit_value(pdu[0]) * 16 + hex_digit_value(pdu[1]);
+    return hex_length / 2 - (smsc + 1);
 }

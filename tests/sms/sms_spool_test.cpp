@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "brenlow_state.h"
+#include "gsm_pdu.h"
 
 TEST(SpoolLine, SplitsAtTheFirstCommaAndKeepsTheNewline)
 {

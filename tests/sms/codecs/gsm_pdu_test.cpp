@@ -35,12 +35,9 @@ std::string encode(const char* tpa, const char* text, unsigned char dcs = 0, con
     return pdu;
 }
 
-// Value the SMS manager gives AT+CMGS: the TPDU length without the SMSC information.
 int cmgs_length(const std::string& pdu)
 {
-    uint8_t first;
-    hex_to_octets(pdu.c_str(), &first, 2);
-    return static_cast<int>(pdu.size()) / 2 - (first + 1);
+    return gsm_tpdu_length(pdu.c_str(), static_cast<int>(pdu.size()));
 }
 
 } // namespace
