@@ -189,6 +189,25 @@ pid_t start_in(Sandbox& sb, const std::string& host, const std::vector<std::stri
     return sb.start(ip_tool(), full);
 }
 
+// Command words of the receiver on B and of the sender on A, plus any extra words.
+std::vector<std::string> receiver_words(const HostPair& h, const std::string& timeout,
+                                        const std::vector<std::string>& extra = {})
+{
+    std::vector<std::string> w = {"remote", h.addr_a, "local", h.addr_b, "dev", h.dev_b, "gname", "greB",
+                                  "mode", "receive", "timeout", timeout};
+    w.insert(w.end(), extra.begin(), extra.end());
+    return w;
+}
+
+std::vector<std::string> sender_words(const HostPair& h, const std::string& seconds, const std::string& retry,
+                                      const std::vector<std::string>& extra = {})
+{
+    std::vector<std::string> w = {"remote", h.addr_b, "local", h.addr_a, "dev", h.dev_a, "gname", "greA",
+                                  "mode", "send", "seconds", seconds, "retry", retry};
+    w.insert(w.end(), extra.begin(), extra.end());
+    return w;
+}
+
 std::string log_of(const Sandbox& sb) { return sb.stderr_of("ip"); }
 
 struct ScriptCall {
@@ -251,13 +270,9 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
     Sandbox side_b;
     side_a.write("/tmp/keepalive_running", "77 otherdev\n5 " + hosts.dev_a + "\n");
 
-    pid_t receiver = start_in(side_b, hosts.b,
-                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
-                               "mode", "receive", "timeout", "3"});
+    pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "3"));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a,
-                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
-                             "mode", "send", "seconds", "1", "retry", "3"});
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3"));
 
     // Answered keepalives: both sides stay up, no script runs.
     sleep(7);
@@ -341,13 +356,9 @@ TEST(TunnelNetns, OwnLinkCutIsDeclaredDownAfterOneCycle)
     MAKE_HOSTS(hosts);
     Sandbox side_a;
     Sandbox side_b;
-    pid_t receiver = start_in(side_b, hosts.b,
-                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
-                               "mode", "receive", "timeout", "3", "debug", "1"});
+    pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "3", {"debug", "1"}));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a,
-                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
-                             "mode", "send", "seconds", "2", "retry", "3"});
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "2", "3"));
     // Cut just after the third keepalive was answered, well before the fourth.
     ASSERT_TRUE(wait_for_count(side_b, "(process_request) peer packet approved", 3, 15000)) << log_of(side_b);
 
@@ -384,13 +395,9 @@ TEST(TunnelNetns, CaptureComesBackWhenTheDeviceIsMadeAgain)
     MAKE_HOSTS(hosts);
     Sandbox side_a;
     Sandbox side_b;
-    pid_t receiver = start_in(side_b, hosts.b,
-                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
-                               "mode", "receive", "timeout", "2"});
+    pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "2"));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a,
-                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
-                             "mode", "send", "seconds", "1", "retry", "3"});
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3"));
     sleep(3);
     ASSERT_EQ(hosts.unlink(), 0);
     EXPECT_EQ(wait_for_call(side_a, 1, 15000).word, "down") << log_of(side_a);
@@ -431,9 +438,7 @@ TEST(TunnelNetns, NegativeRetryNeverGoesDownYetStopsOnSigint)
     MAKE_HOSTS(hosts);
     Sandbox sb;
     // Nobody answers on B.
-    pid_t pid = start_in(sb, hosts.a,
-                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
-                          "send", "seconds", "1", "retry", "-1", "debug", "1"});
+    pid_t pid = start_in(sb, hosts.a, sender_words(hosts, "1", "-1", {"debug", "1"}));
     ASSERT_TRUE(sb.wait_for_text("/ip.stderr", "try #4,", 15000)) << log_of(sb);
     EXPECT_EQ(sb.calls(), "");
     long long asked = now_ms();
@@ -466,9 +471,7 @@ TEST(TunnelNetns, ZeroRetryDeclaresDownAtOnceWithoutSpinning)
     HostPair hosts;
     MAKE_HOSTS(hosts);
     Sandbox sb;
-    pid_t pid = start_in(sb, hosts.a,
-                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
-                          "send", "seconds", "0", "retry", "0"});
+    pid_t pid = start_in(sb, hosts.a, sender_words(hosts, "0", "0"));
     EXPECT_EQ(wait_for_call(sb, 1, 5000).word, "down") << log_of(sb);
     long before = cpu_ticks(pid);
     sleep(3);
@@ -498,9 +501,7 @@ TEST(TunnelNetns, KernelGreEndpointAnswersKeepalives)
     ASSERT_EQ(hosts.in(hosts.b, "link set " + gre + " up"), 0);
 
     Sandbox sb;
-    pid_t pid = start_in(sb, hosts.a,
-                         {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA", "mode",
-                          "send", "seconds", "1", "retry", "3", "debug", "1"});
+    pid_t pid = start_in(sb, hosts.a, sender_words(hosts, "1", "3", {"debug", "1"}));
     EXPECT_TRUE(sb.wait_for_text("/ip.stderr", "(process_reply) reply approved", 10000)) << log_of(sb);
     sleep(5);
     EXPECT_EQ(sb.calls(), "") << log_of(sb);
@@ -561,13 +562,9 @@ TEST(TunnelNetns, FloodedLinkLosesNoKeepalive)
     MAKE_HOSTS(hosts);
     Sandbox side_a;
     Sandbox side_b;
-    pid_t receiver = start_in(side_b, hosts.b,
-                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
-                               "mode", "receive", "timeout", "3", "debug", "1"});
+    pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "3", {"debug", "1"}));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a,
-                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
-                             "mode", "send", "seconds", "1", "retry", "3", "debug", "1"});
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3", {"debug", "1"}));
     ASSERT_TRUE(side_a.wait_for_text("/ip.stderr", "(process_reply) reply approved", 10000)) << log_of(side_a);
 
     const long long rx_before = rx_packets(hosts.b, hosts.dev_b);
@@ -669,15 +666,11 @@ TEST(TunnelNetns, CapturesWithoutEtcProtocols)
             "[ ! -s /etc/protocols ] || exit 98; exec \"$@\"",
             "sh", sb.path("/empty_protocols")};
     };
-    pid_t receiver = start_in(side_b, hosts.b,
-                              {"remote", hosts.addr_a, "local", hosts.addr_b, "dev", hosts.dev_b, "gname", "greB",
-                               "mode", "receive", "timeout", "2", "debug", "1"},
+    pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "2", {"debug", "1"}),
                               without_protocols(side_b));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000))
         << "exit " << side_b.wait_exit(receiver, 0) << ": " << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a,
-                            {"remote", hosts.addr_b, "local", hosts.addr_a, "dev", hosts.dev_a, "gname", "greA",
-                             "mode", "send", "seconds", "1", "retry", "2", "debug", "1"},
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "2", {"debug", "1"}),
                             without_protocols(side_a));
     EXPECT_TRUE(side_b.wait_for_text("/ip.stderr", "(process_request) peer packet approved", 10000)) << log_of(side_b);
     EXPECT_TRUE(side_a.wait_for_text("/ip.stderr", "(process_reply) reply approved", 10000)) << log_of(side_a);
