@@ -5,8 +5,9 @@
 #include <pcap/pcap.h>
 
 // Capture filter of both handles: IPv4 GRE, by number, so that it does not
-// depend on "/etc/protocols" (without it "proto gre" compiles to protocol 0,
-// and the watchdog would capture nothing and declare the tunnel down).
+// depend on "/etc/protocols". Without that file "proto gre" either fails to
+// compile (the capture runs unfiltered) or compiles as protocol 0, and then
+// nothing is captured and the tunnel is declared down.
 constexpr const char* GRE_FILTER = "ip proto 47";
 
 // 1 when name is a capture device other than "any" and not a loopback device, else -1.
