@@ -195,16 +195,17 @@ int cmd_change(DeltaOp op, const Key& key)
     UciSection* section = pkg.find_section(key.section);
     if (section) {
         entry.section = section->name;
-    } else if (op == DeltaOp::set && key.option.empty() && !key.value.empty()) {
+    } else if (op == DeltaOp::set && key.option.empty()) {
+        if (key.value.empty())
+            return 0; // no such section to delete
         if (!valid_name(key.section))
             return fail(Status::invalid);
-    } else if (op != DeltaOp::set || !key.value.empty()) {
+    } else {
         return fail(Status::not_found);
     }
     if (op == DeltaOp::set && key.value.empty()) {
         // Setting nothing deletes; with nothing there, there is nothing to record.
-        bool present = section && (key.option.empty() || section->find_option(key.option));
-        if (!present)
+        if (!key.option.empty() && !section->find_option(key.option))
             return 0;
         entry.op = DeltaOp::remove;
     } else if (op == DeltaOp::set && set_is_no_change(pkg, entry)) {
@@ -238,10 +239,12 @@ int cmd_commit(const std::vector<std::string>& packages, bool every_package)
         PackageSession session(g_opts.paths, name, g_opts.strict);
         // Without changes nothing is written (spares the flash), and no
         // delta file is made: the package is only read, to report a fault.
+        // Changes that appear meanwhile wait for the next commit: writing
+        // needs the exclusive lock.
         bool changed = has_delta(g_opts.paths, name);
         if (!open_package(session, changed))
             rc = 1;
-        else if (!session.delta().empty() && !session.commit())
+        else if (changed && !session.delta().empty() && !session.commit())
             rc = fail(Status::io_error);
     }
     return every_package ? 0 : rc;

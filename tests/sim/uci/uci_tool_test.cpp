@@ -186,6 +186,7 @@ TEST_F(UciTool, WritesNeedAnExistingPackageAndSection)
     EXPECT_EQ(root.run("-q set nopackage.a.b=1").status, 1);
     EXPECT_FALSE(root.exists("/tmp/.uci/nopackage"));
     EXPECT_EQ(root.run("-q set system.nosection.b=1").status, 1);
+    EXPECT_EQ(root.run("-q set system.nosection.b=").status, 1);
     EXPECT_EQ(root.run("-q set system.ntp.bad-name=1").status, 1);
     EXPECT_EQ(root.run("-q set system.ntp.enabled").status, 1);
     EXPECT_EQ(root.run("-q delete system.ntp.nothing").status, 1);
@@ -337,6 +338,7 @@ TEST(UciToolEmpty, SettingNothingRecordsADeletion)
     EXPECT_EQ(root.run("-q get net.lan.proto").status, 1);
     // Nothing there to delete: nothing recorded.
     ASSERT_EQ(root.run("set net.lan.empty=''").status, 0);
+    ASSERT_EQ(root.run("set net.other=").status, 0);
     EXPECT_EQ(root.run("changes net").out, "-net.lan.proto\n");
     ASSERT_EQ(root.run("commit net").status, 0);
     EXPECT_EQ(root.read("/etc/config/net"), "\nconfig iface 'lan'\n\n");
