@@ -16,6 +16,7 @@
 #include "nmea_chunk.h"
 #include "paths.h"
 #include "serial.h"
+#include "uci_check.h"
 
 namespace {
 
@@ -265,6 +266,10 @@ int main(int argc, char** argv)
         write_pid_file(argv[2]);
 
     memset(&forwarder.config, 0, sizeof forwarder.config);
+    char refusal[UCI_REFUSAL_SIZE];
+    if (uci_package_refused("quorral", refusal, sizeof refusal))
+        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_SRC, __LINE__,
+                  "quorral", refusal);
     load_gps_config(&forwarder.config);
     const GpsConfig& config = forwarder.config;
 
