@@ -270,6 +270,8 @@ int run_gps(int argc, char** argv)
         text += rmc;
     long long start = now_us(), sent = 0, refused = 0;
     long long end = start + static_cast<long long>(seconds * 1e6);
+    // Longest stretch in which the line took nothing: the reader was not reading.
+    long long last_taken = start, longest_refusal = 0;
     char junk[4096];
     for (long long t = start; t < end; t = now_us()) {
         long long due = static_cast<long long>((t - start) * rate / 1e6);
@@ -285,12 +287,17 @@ int run_gps(int argc, char** argv)
             }
             sent += w;
             refused += n - w;
+            last_taken = now_us();
         }
+        if (now_us() - last_taken > longest_refusal)
+            longest_refusal = now_us() - last_taken;
         while (read(gps.master, junk, sizeof junk) > 0) {
         }
         usleep(5000);
     }
-    printf("gps fed %lld B, refused by the tty %lld B\n", sent, refused);
+    printf("gps fed %lld B, refused by the tty %lld B, longest stretch without a read %.1f s, last read %.1f s "
+           "before the end\n",
+           sent, refused, longest_refusal / 1e6, (now_us() - last_taken) / 1e6);
     unlink(link);
     return 0;
 }
@@ -332,7 +339,7 @@ int run_server(bool reset, int port)
         } else {
             held.push_back(c);
         }
-        if (reset && accepted % 100 == 0) {
+        if (reset) {
             printf("accepted %lld\n", accepted);
             fflush(stdout);
         }

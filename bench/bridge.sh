@@ -25,7 +25,7 @@ config dastral 'general'
 CONF
 export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
 
-echo "dastral $(git -C "$here/.." rev-parse --short HEAD 2>/dev/null || echo '?'), ${seconds}s per run, offered $rate B/s per direction, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$build/bin/dastral, ${seconds}s per run, offered $rate B/s per direction, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 for dirs in b m bm; do
     case $dirs in b) what="board to module";; m) what="module to board";; bm) what="both at once";; esac
     echo "dastral, $what:"

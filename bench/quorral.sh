@@ -53,16 +53,7 @@ run() { # interval debug seconds [rate]
     cpu=$(awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$3" 'BEGIN { printf "%.2f %%", 100 * d / hz / s }')
 }
 
-# Longest gap between GPS reads ("gps, len=" Debug lines), and the time since the last one at the end.
-gaps() {
-    cat "$root/tmp/gps.log2" "$root/tmp/gps.log" 2>/dev/null | grep -a "Debug： gps, len=" |
-        awk -v end="$(date +%s.%N)" '{ split($2, t, "[:.,]"); s = t[1] * 3600 + t[2] * 60 + t[3] + t[4] / 1000;
-               if (n++ && s - prev > max) max = s - prev; prev = s }
-             END { "date +%H:%M:%S.%N" | getline now; split(now, u, "[:.]"); e = u[1] * 3600 + u[2] * 60 + u[3] + ("0." u[4]);
-                   printf "%d reads, longest gap %.1f s, last read %.1f s before the end", n, max, e - prev }'
-}
-
-echo "quorral $(git -C "$here/.." rev-parse --short HEAD 2>/dev/null || echo '?'), ${seconds}s per run, GPS fed at 20000 B/s (200000 for the server that never reads), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$build/bin/quorral, ${seconds}s per run, GPS fed at 20000 B/s (200000 for the server that never reads), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 
 socat -u TCP-LISTEN:$port,reuseaddr,bind=127.0.0.1 "OPEN:$root/received,creat,trunc" &
 srv=$!; pids="$srv"; sleep 0.3
@@ -73,10 +64,10 @@ echo "normal server, interval 0: $(cat "$root/feed.out"), server got $got B ($((
 
 "$root/benchtool" stall-server $port &
 srv=$!; pids="$srv"; sleep 0.3
-run 0 5 "$seconds" 200000
+run 0 3 "$seconds" 200000
 kill $srv 2>/dev/null || true; wait $srv 2>/dev/null || true
-echo "server that never reads, interval 0: $(gaps); quorral CPU $cpu"
-echo "  log: $(cat "$root/tmp/gps.log2" "$root/tmp/gps.log" 2>/dev/null | grep -a -c "Error： send") send errors, $(cat "$root/tmp/gps.log2" "$root/tmp/gps.log" 2>/dev/null | grep -a -c "try to re-connecting") connection attempts"
+echo "server that never reads, interval 0: $(cat "$root/feed.out"); quorral CPU $cpu"
+echo "  log: $(grep -a -c "send buffer full" "$root/tmp/gps.log") connections closed on a full send buffer, $(grep -a -c "recv error" "$root/tmp/gps.log") ended by the kernel (unacknowledged data), $(grep -a -c "try to re-connecting" "$root/tmp/gps.log") connection attempts"
 
 "$root/benchtool" reset-server $port > "$root/resets" &
 srv=$!; pids="$srv"; sleep 0.3

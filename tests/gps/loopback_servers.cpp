@@ -50,6 +50,15 @@ bool poll_until(int timeout_ms, const std::function<bool()>& done)
     return true;
 }
 
+// A connection accepted within 50 ms, or -1, so accept loops can see their stop flag.
+int accept_briefly(int listen_fd)
+{
+    pollfd p = {listen_fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0)
+        return -1;
+    return accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
 } // namespace
 
 MisbehavingTcpServer::MisbehavingTcpServer(Mode mode) : mode_(mode)
@@ -62,10 +71,7 @@ MisbehavingTcpServer::MisbehavingTcpServer(Mode mode) : mode_(mode)
     listen(listen_fd_, 64);
     thread_ = std::thread([this] {
         while (!stopping_) {
-            pollfd p = {listen_fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0)
-                continue;
-            int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            int fd = accept_briefly(listen_fd_);
             if (fd < 0)
                 continue;
             ++accepted_;
@@ -131,10 +137,7 @@ TcpTestServer::~TcpTestServer()
 void TcpTestServer::accept_loop()
 {
     while (!stopping_) {
-        pollfd p = {listen_fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = accept_briefly(listen_fd_);
         if (fd < 0)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);

@@ -359,6 +359,14 @@ private:
     std::thread thread_;
 };
 
+// quorral's CPU budget against a resetting server; the sanitizer lanes run
+// an instrumented binary several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double CPU_LIMIT_PERCENT = 25.0;
+#else
+constexpr double CPU_LIMIT_PERCENT = 5.0;
+#endif
+
 // CPU time (user + system, in clock ticks) a process has used so far.
 long long cpu_ticks(pid_t pid)
 {
@@ -414,7 +422,7 @@ TEST_F(Quorral, ServerThatResetsEveryConnectionIsTriedOnceASecondAtLowCpu)
     printf("resetting server: %zu connections in %lld ms, quorral CPU %.2f %%\n", attempts, elapsed_ms, cpu_percent);
     EXPECT_LE(attempts, static_cast<size_t>(elapsed_ms / 1000 + 1));
     EXPECT_GE(attempts, 1u);
-    EXPECT_LT(cpu_percent, 5.0);
+    EXPECT_LT(cpu_percent, CPU_LIMIT_PERCENT);
     EXPECT_EQ(sb.wait_exit(pid, 10), -1);
 }
 
