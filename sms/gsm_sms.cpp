@@ -24,6 +24,11 @@ int gsm_send_pdumessage(ShortMessage* sm)
     int end = static_cast<int>(strlen(pdu));
     if (end + 1 >= static_cast<int>(sizeof pdu))
         return 0;
+    // Anything but hex would reach the modem as commands of its own.
+    if (!hex_only(pdu, end)) {
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        return 0;
+    }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
     char cmd[32];

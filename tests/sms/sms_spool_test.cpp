@@ -39,13 +39,16 @@ TEST(FormatScts, ShowsTheFirstSixPairsWithSeparators)
     EXPECT_STREQ("26-12-08 00:00:00", format_scts("261208"));
 }
 
-TEST(ReadCommand, NamesIndexDeviceAndRootedScript)
+TEST(ReadCommand, NamesIndexAndQuotesDeviceAndScript)
 {
     set_device_path("/dev/ttyUSB2");
     char cmd[512];
     ASSERT_EQ(0, build_read_command(cmd, sizeof cmd, 3, "/etc/gcom/read_sms.gcom"));
-    EXPECT_STREQ("SMS_INDEX=3 gcom -d /dev/ttyUSB2 -s /etc/gcom/read_sms.gcom", cmd);
+    EXPECT_STREQ("SMS_INDEX=3 gcom -d '/dev/ttyUSB2' -s '/etc/gcom/read_sms.gcom'", cmd);
     EXPECT_EQ(-1, build_read_command(cmd, 20, 3, "/etc/gcom/read_sms.gcom"));
+    set_device_path("/dev/m';touch x;'");
+    ASSERT_EQ(0, build_read_command(cmd, sizeof cmd, 1, "/etc/gcom/read_sms.gcom"));
+    EXPECT_STREQ("SMS_INDEX=1 gcom -d '/dev/m'\\'';touch x;'\\''' -s '/etc/gcom/read_sms.gcom'", cmd);
 }
 
 TEST(TpduLength, SubtractsTheSmscInformation)
