@@ -1,0 +1,69 @@
+#!/bin/sh
+# Kills brenlow with SIGKILL again and again during one spool batch, restarting
+# it at once each time as the service manager does, then counts what the
+# simulated phone received: lines lost, extra copies, journal lines.
+# Usage: kill_batch.sh [BUILD_DIR] [gsm|cdma] [LINES] [KILLS]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build}" && pwd)
+mode=${2:-cdma}
+lines=${3:-12}
+kills=${4:-10}
+cdma=0; [ "$mode" = cdma ] && cdma=1
+
+root=$(mktemp -d /tmp/brenlowkill.XXXXXX)
+modem_pid=; daemon_pid=
+cleanup() {
+    [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null
+    [ -n "$modem_pid" ] && kill "$modem_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$root"
+}
+trap cleanup EXIT INT TERM
+
+sh "$here/../../sim/sandbox.sh" "$root" "$build/sim/bin/uci"
+mkdir -p "$root/store"
+printf "config command 'command'\n\toption enabled '1'\nconfig general 'general'\n\toption debug '3'\n" \
+    > "$root/etc/config/sms"
+export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
+"$build/sim/bin/modemsim" --mode "$mode" --device "$root/modem" --store "$root/store" >/dev/null 2>&1 &
+modem_pid=$!
+while [ ! -e "$root/modem" ]; do sleep 0.1; done
+
+i=1
+while [ "$i" -le "$lines" ]; do
+    echo "139000000$(printf %02d "$i"),batch line $i" >> "$root/tmp/sms_tosend"
+    i=$((i + 1))
+done
+start_daemon() {
+    "$build/bin/brenlow" "$root/modem" "$root/var/run/brenlow.pid" x 1 "$cdma" >/dev/null 2>&1 &
+    daemon_pid=$!
+}
+start_daemon
+k=0
+while [ "$k" -lt "$kills" ]; do
+    # Anywhere within a send: 2 to 9 seconds.
+    sleep "$(awk -v s="$$$k" 'BEGIN { srand(s); printf "%.1f", 2 + 7 * rand() }')"
+    kill -9 "$daemon_pid"
+    wait "$daemon_pid" 2>/dev/null || true
+    k=$((k + 1))
+    start_daemon
+done
+waited=0
+while [ -e "$root/tmp/sms_sending" ] || [ -e "$root/tmp/sms_tosend" ]; do
+    sleep 1
+    waited=$((waited + 1))
+    [ "$waited" -lt 600 ] || { echo "batch not finished"; exit 1; }
+done
+sleep 1
+lost=0; extra=0
+i=1
+while [ "$i" -le "$lines" ]; do
+    n=$(grep -c "^139000000$(printf %02d "$i")	" "$root/store/sent.log" || true)
+    [ "$n" -eq 0 ] && lost=$((lost + 1))
+    [ "$n" -gt 1 ] && extra=$((extra + n - 1))
+    i=$((i + 1))
+done
+journal=$(grep -c "^Sent SMS: " "$root/etc/config/sms_record" || true)
+echo "$mode batch of $lines lines, $kills kills: lost $lost, extra copies $extra," \
+     "phone received $(wc -l < "$root/store/sent.log"), journal lines $journal"
