@@ -79,6 +79,12 @@ int cdma_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
         return 0;
+    cdma_take_stored(output, msg);
+    return 1;
+}
+
+void cdma_take_stored(const char* output, InboxMessage* msg)
+{
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
     cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
@@ -92,7 +98,6 @@ int cdma_read_sms(int index, InboxMessage* msg)
     copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
     copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
     take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
-    return 1;
 }
 
 void cdma_delete_sms(int index)

@@ -70,6 +70,12 @@ int gsm_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", output, sizeof output))
         return 0;
+    gsm_take_stored(output, msg);
+    return 1;
+}
+
+void gsm_take_stored(const char* output, InboxMessage* msg)
+{
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     gsm_decode_pdu(output, &sm);
@@ -83,7 +89,6 @@ int gsm_read_sms(int index, InboxMessage* msg)
     copy_text(scts, sizeof scts, sm.scts, sizeof sm.scts);
     copy_text(text, sizeof text, sm.tp_ud, sizeof sm.tp_ud);
     take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
-    return 1;
 }
 
 void gsm_delete_sms(int index)

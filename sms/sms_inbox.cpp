@@ -51,23 +51,13 @@ void record_received(const InboxMessage* msg)
                        Shown(msg->text).c_str());
 }
 
-namespace {
-
-// A message without a sender (or whose PDU does not decode) can be neither
-// answered nor handled: it is journaled with what was read and deleted, so it
-// does not hold its slot for ever.
-void drop_undeliverable(int index, const InboxMessage* msg)
+void record_undeliverable(const InboxMessage* msg)
 {
-    log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_SRC, __LINE__,
-              index, Shown(brenlow.last_pdu).c_str());
     char now[32] = {};
     get_datetime_str(now);
     append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
                        Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
-    sms_del(index);
 }
-
-} // namespace
 
 void recvmessage()
 {
@@ -84,8 +74,13 @@ void recvmessage()
             log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_SRC, __LINE__);
             return;
         }
+        // Without a sender (or a PDU that decodes) a message can be neither
+        // answered nor handled; kept, it would hold its slot for ever.
         if (msg.sender[0] == '\0') {
-            drop_undeliverable(index, &msg);
+            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_SRC,
+                      __LINE__, index, Shown(brenlow.last_pdu).c_str());
+            record_undeliverable(&msg);
+            sms_del(index);
             continue;
         }
         char digits[INBOX_STAMP_SIZE] = {};

@@ -44,6 +44,8 @@ void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void gsm_sms_init();
 int gsm_read_sms(int index, InboxMessage* msg);
+// Decodes the PDU line a read script printed into msg.
+void gsm_take_stored(const char* output, InboxMessage* msg);
 void gsm_delete_sms(int index);
 int gsm_send_sms(const char* number, const char* text);
 
@@ -51,5 +53,6 @@ int gsm_send_sms(const char* number, const char* text);
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void cdma_sms_init();
 int cdma_read_sms(int index, InboxMessage* msg);
+void cdma_take_stored(const char* output, InboxMessage* msg);
 void cdma_delete_sms(int index);
 int cdma_send_sms(const char* number, const char* text);

@@ -27,6 +27,8 @@ SpoolParse parse_spool_line(const char* line, SpoolLine* out);
 void sendmessage();
 void recvmessage();
 void record_received(const InboxMessage* msg);
+// The journal line of a message without a sender: what was read, the PDU included.
+void record_undeliverable(const InboxMessage* msg);
 void record_sent(const char* number, const char* text);
 // Appends one line to the SMS record; a line cut at RECORD_LINE_SIZE still
 // ends in a newline.

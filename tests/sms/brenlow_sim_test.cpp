@@ -310,6 +310,7 @@ TEST_P(BrenlowSim, HostileSpoolLinesNeverReachTheModemOutsideThePdu)
                         "13911112222," + std::string(500, 'y') + ",13900000000,junk tail\n" + "13955556666,ok\n";
     box.write("/tmp/sms_tosend", spool);
     start();
+    ASSERT_TRUE(wait_exists("/tmp/sms_tosend", false));
     ASSERT_TRUE(wait_exists("/tmp/sms_sending", false, 3 * send_budget_ms(cdma))) << box.read(LOG);
     EXPECT_EQ("13911112222\t" + std::string(160, 'y') + "\n13955556666\tok\\n\n", sent());
     EXPECT_TRUE(slot_used(3));
