@@ -296,7 +296,7 @@ bool expected_modem_line(const std::string& line)
     static const std::regex allowed(
         "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|"
         "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|"
-        "AT\\$QCMG[RD]=[0-9]+|PDU [0-9A-Fa-f]+\\^Z|\\^\\[");
+        "AT\\$QCMG[RD]=[0-9]+|PDU [0-9A-Fa-f]+\\^Z|PDU [0-9A-Fa-f]*\\^\\[|\\^\\[");
     return std::regex_match(line, allowed);
 }
 
@@ -356,6 +356,8 @@ TEST_P(BrenlowSim, FailedSendIsTriedThreeTimesThenReportedFailed)
         << box.read(LOG);
     remove(box.path(cdma ? "/simstore/.answer_error" : "/simstore/.fail_sends").c_str());
     ASSERT_TRUE(wait_sent("13900000002\tafter\\n\n", 2 * send_budget_ms(cdma))) << box.read(LOG);
+    // The journal follows once the send's wait is over.
+    ASSERT_TRUE(wait_count(RECORD, "Sent SMS: ", 1, 30000));
     std::string log = box.read(LOG);
     EXPECT_EQ(3u, count(log, "Error： send message error:  (doomed\\n) to 13900000001")) << log;
     EXPECT_NE(std::string::npos, log.find("Error： send message given up after 3 attempts"));

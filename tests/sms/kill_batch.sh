@@ -9,20 +9,7 @@ build=$(cd "${1:-$here/../../build}" && pwd)
 mode=${2:-cdma}
 lines=${3:-12}
 kills=${4:-10}
-cdma=0; [ "$mode" = cdma ] && cdma=1
-
-root=$(mktemp -d /tmp/brenlowkill.XXXXXX)
-modem_pid=; daemon_pid=
-cleanup() {
-    [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null
-    [ -n "$modem_pid" ] && kill "$modem_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$root"
-}
-trap cleanup EXIT INT TERM
-
-sh "$here/../../sim/sandbox.sh" "$root" "$build/sim/bin/uci"
-mkdir -p "$root/store"
+. "$here/sim_root.sh"
 printf "config command 'command'\n\toption enabled '1'\nconfig general 'general'\n\toption debug '3'\n" \
     > "$root/etc/config/sms"
 export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
