@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         cdma_take_stored(output.c_str(), &msg);
     else
         gsm_take_stored(output.c_str(), &msg);
-    for (const char* field : {msg.sender, msg.stamp, msg.text})
-        if (!memchr(field, 0, INBOX_TEXT_SIZE < INBOX_SENDER_SIZE ? INBOX_TEXT_SIZE : INBOX_SENDER_SIZE))
-            abort();
+    if (!memchr(msg.sender, 0, sizeof msg.sender) || !memchr(msg.stamp, 0, sizeof msg.stamp) ||
+        !memchr(msg.text, 0, sizeof msg.text))
+        abort();
     std::string journal = root + "/etc/config/sms_record";
     remove(journal.c_str());
     if (msg.sender[0] == '\0')
