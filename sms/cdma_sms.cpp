@@ -120,7 +120,6 @@ int cdma_send_sms(const char* number, const char* text)
     memcpy(sm.tp_ud, text, len);
     sm.msgLen = static_cast<unsigned char>(len);
     log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_SRC, __LINE__, Shown(text).c_str(),
-              Shown(number).c_str(),
-              static_cast<int>(sm.msgLen));
+              Shown(number).c_str(), static_cast<int>(sm.msgLen));
     return cdma_send_pdumessage(&sm);
 }
