@@ -24,6 +24,11 @@ int gsm_send_pdumessage(ShortMessage* sm)
     int end = static_cast<int>(strlen(pdu));
     if (end + 1 >= static_cast<int>(sizeof pdu))
         return 0;
+    // Anything but hex would reach the modem as commands of its own.
+    if (!hex_only(pdu, end)) {
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        return 0;
+    }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
     char cmd[32];
@@ -65,6 +70,12 @@ int gsm_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", output, sizeof output))
         return 0;
+    gsm_take_stored(output, msg);
+    return 1;
+}
+
+void gsm_take_stored(const char* output, InboxMessage* msg)
+{
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     gsm_decode_pdu(output, &sm);
@@ -78,7 +89,6 @@ int gsm_read_sms(int index, InboxMessage* msg)
     copy_text(scts, sizeof scts, sm.scts, sizeof sm.scts);
     copy_text(text, sizeof text, sm.tp_ud, sizeof sm.tp_ud);
     take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
-    return 1;
 }
 
 void gsm_delete_sms(int index)

@@ -4,12 +4,11 @@
 #include "brenlow_state.h"
 #include "config.h"
 #include "log.h"
+#include "shown_text.h"
 #include "sms_handler.h"
 #include "sms_spool.h"
 
 namespace {
-
-constexpr const char* RECORD_PATH = "/etc/config/sms_record";
 
 // CDMA keeps the raw BCD octets of the time stamp: shown as their hex digits
 // they read like the GSM digits, so one format serves both.
@@ -48,9 +47,16 @@ void record_received(const InboxMessage* msg)
 {
     char now[32] = {};
     get_datetime_str(now);
-    char line[RECORD_LINE_SIZE];
-    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", msg->sender, now, msg->text);
-    append_text_file(RECORD_PATH, line);
+    append_record_line("Received SMS: sender: %s; time: %s; msg: %s\n", Shown(msg->sender).c_str(), now,
+                       Shown(msg->text).c_str());
+}
+
+void record_undeliverable(const InboxMessage* msg)
+{
+    char now[32] = {};
+    get_datetime_str(now);
+    append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
+                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
 }
 
 void recvmessage()
@@ -68,12 +74,19 @@ void recvmessage()
             log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_SRC, __LINE__);
             return;
         }
-        if (msg.sender[0] == '\0')
+        // Without a sender (or a PDU that decodes) a message can be neither
+        // answered nor handled; kept, it would hold its slot for ever.
+        if (msg.sender[0] == '\0') {
+            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_SRC,
+                      __LINE__, index, Shown(brenlow.last_pdu).c_str());
+            record_undeliverable(&msg);
+            sms_del(index);
             continue;
+        }
         char digits[INBOX_STAMP_SIZE] = {};
         stamp_digits(msg.stamp, digits, sizeof digits);
         log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
-                  msg.sender, format_scts(digits), msg.text);
+                  Shown(msg.sender).c_str(), format_scts(digits), Shown(msg.text).c_str());
         record_received(&msg);
         sms_del(index);
         if (config->enabled == 1)
