@@ -1,0 +1,100 @@
+#include "baseline.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "paths.h"
+
+namespace {
+
+// "/tmp/.mk_counters1" for instance 1; RAM, so the flash never sees it.
+constexpr const char* BASELINE_PATTERN = "/tmp/.mk_counters%d";
+// The file's one line: an interface name, two counters and a boot id.
+constexpr int BASELINE_LINE_SIZE = 128;
+
+} // namespace
+
+bool read_boot_id(char* out, int size)
+{
+    out[0] = '\0';
+    FILE* f = fopen(RootedPath("/proc/sys/kernel/random/boot_id").c_str(), "r");
+    if (!f)
+        return false;
+    char line[BOOT_ID_SIZE + 2] = {};
+    bool ok = fgets(line, sizeof line, f) != nullptr;
+    fclose(f);
+    if (!ok)
+        return false;
+    line[strcspn(line, " \t\r\n")] = '\0';
+    snprintf(out, size, "%s", line);
+    return out[0] != '\0';
+}
+
+int format_baseline(char* out, int size, const CounterBaseline& b)
+{
+    return snprintf(out, size, "%s %lld %lld %s\n", b.ifname, b.rx, b.tx, b.boot_id);
+}
+
+bool parse_baseline(const char* text, CounterBaseline* out)
+{
+    CounterBaseline b = {};
+    char ifname[IF_NAME_SIZE + 1] = {};
+    char boot_id[BOOT_ID_SIZE + 1] = {};
+    // Widths one past the fields: a longer word is refused, not cut.
+    if (sscanf(text, "%16s %lld %lld %40s", ifname, &b.rx, &b.tx, boot_id) != 4)
+        return false;
+    if (strlen(ifname) >= sizeof b.ifname || strlen(boot_id) >= sizeof b.boot_id || b.rx < 0 || b.tx < 0)
+        return false;
+    memcpy(b.ifname, ifname, sizeof b.ifname);
+    memcpy(b.boot_id, boot_id, sizeof b.boot_id);
+    *out = b;
+    return true;
+}
+
+bool resume_from_baseline(TrafficSettings& s, const CounterBaseline& b, const char* ifname, const char* boot_id,
+                          long long tx, long long rx)
+{
+    if (!boot_id[0] || strcmp(b.boot_id, boot_id) != 0 || strcmp(b.ifname, ifname) != 0)
+        return false;
+    if (tx < b.tx || rx < b.rx)
+        return false;
+    s.last_tx = b.tx;
+    s.last_rx = b.rx;
+    s.last_total = b.tx + b.rx;
+    return true;
+}
+
+bool load_baseline(const TrafficState& state, CounterBaseline* out)
+{
+    FILE* f = fopen(RootedPath::format(BASELINE_PATTERN, state.instance).c_str(), "r");
+    if (!f)
+        return false;
+    char line[BASELINE_LINE_SIZE] = {};
+    bool ok = fgets(line, sizeof line, f) != nullptr && parse_baseline(line, out);
+    fclose(f);
+    return ok;
+}
+
+void save_baseline(const TrafficState& state, long long tx, long long rx)
+{
+    // Without a boot id a baseline could be taken over after a reboot.
+    if (!state.boot_id[0])
+        return;
+    CounterBaseline b = {};
+    snprintf(b.ifname, sizeof b.ifname, "%s", state.interface);
+    b.rx = rx;
+    b.tx = tx;
+    snprintf(b.boot_id, sizeof b.boot_id, "%s", state.boot_id);
+    char line[BASELINE_LINE_SIZE];
+    format_baseline(line, sizeof line, b);
+    // Written beside and renamed over, so a kill never leaves half a line.
+    RootedPath path = RootedPath::format(BASELINE_PATTERN, state.instance);
+    RootedPath temp = RootedPath::format("/tmp/.mk_counters%d.new", state.instance);
+    FILE* f = fopen(temp.c_str(), "w");
+    if (!f)
+        return;
+    bool ok = fputs(line, f) >= 0;
+    ok = fclose(f) == 0 && ok;
+    if (ok)
+        rename(temp.c_str(), path.c_str());
+}
