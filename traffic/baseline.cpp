@@ -32,7 +32,7 @@ bool read_boot_id(char* out, int size)
 
 int format_baseline(char* out, int size, const CounterBaseline& b)
 {
-    return snprintf(out, size, "%s %lld %lld %s\n", b.ifname, b.rx, b.tx, b.boot_id);
+    return snprintf(out, size, "%s %lld %lld %s %lld\n", b.ifname, b.rx, b.tx, b.boot_id, b.used);
 }
 
 bool parse_baseline(const char* text, CounterBaseline* out)
@@ -41,9 +41,10 @@ bool parse_baseline(const char* text, CounterBaseline* out)
     char ifname[IF_NAME_SIZE + 1] = {};
     char boot_id[BOOT_ID_SIZE + 1] = {};
     // Widths one past the fields: a longer word is refused, not cut.
-    if (sscanf(text, "%16s %lld %lld %40s", ifname, &b.rx, &b.tx, boot_id) != 4)
+    if (sscanf(text, "%16s %lld %lld %40s %lld", ifname, &b.rx, &b.tx, boot_id, &b.used) != 5)
         return false;
-    if (strlen(ifname) >= sizeof b.ifname || strlen(boot_id) >= sizeof b.boot_id || b.rx < 0 || b.tx < 0)
+    if (strlen(ifname) >= sizeof b.ifname || strlen(boot_id) >= sizeof b.boot_id || b.rx < 0 || b.tx < 0 ||
+        b.used < 0)
         return false;
     memcpy(b.ifname, ifname, sizeof b.ifname);
     memcpy(b.boot_id, boot_id, sizeof b.boot_id);
@@ -61,6 +62,7 @@ bool resume_from_baseline(TrafficSettings& s, const CounterBaseline& b, const ch
     s.last_tx = b.tx;
     s.last_rx = b.rx;
     s.last_total = b.tx + b.rx;
+    s.used = b.used;
     return true;
 }
 
@@ -75,16 +77,10 @@ bool load_baseline(const TrafficState& state, CounterBaseline* out)
     return ok;
 }
 
-void save_baseline(const TrafficState& state, long long tx, long long rx)
+namespace {
+
+void write_baseline(const TrafficState& state, const CounterBaseline& b)
 {
-    // Without a boot id a baseline could be taken over after a reboot.
-    if (!state.boot_id[0])
-        return;
-    CounterBaseline b = {};
-    snprintf(b.ifname, sizeof b.ifname, "%s", state.interface);
-    b.rx = rx;
-    b.tx = tx;
-    snprintf(b.boot_id, sizeof b.boot_id, "%s", state.boot_id);
     char line[BASELINE_LINE_SIZE];
     format_baseline(line, sizeof line, b);
     // Written beside and renamed over, so a kill never leaves half a line.
@@ -97,4 +93,29 @@ void save_baseline(const TrafficState& state, long long tx, long long rx)
     ok = fclose(f) == 0 && ok;
     if (ok)
         rename(temp.c_str(), path.c_str());
+}
+
+} // namespace
+
+void save_baseline(const TrafficState& state, long long tx, long long rx, long long used)
+{
+    // Without a boot id a baseline could be taken over after a reboot.
+    if (!state.boot_id[0])
+        return;
+    CounterBaseline b = {};
+    snprintf(b.ifname, sizeof b.ifname, "%s", state.interface);
+    b.rx = rx;
+    b.tx = tx;
+    snprintf(b.boot_id, sizeof b.boot_id, "%s", state.boot_id);
+    b.used = used;
+    write_baseline(state, b);
+}
+
+void reset_baseline_used(const TrafficState& state)
+{
+    CounterBaseline b;
+    if (!load_baseline(state, &b))
+        return;
+    b.used = 0;
+    write_baseline(state, b);
 }

@@ -66,6 +66,7 @@ void reset_by_marker(TrafficState& state)
     // Committed before the marker goes: a kill in between must not lose the reset.
     commit_soon(state);
     flush_writes(state);
+    reset_baseline_used(state);
     remove_forcecellup();
     remove_file(marker);
 }
@@ -112,16 +113,16 @@ void run_cycle(TrafficState& state)
         return;
     }
     account(state, tx, rx);
-    if (s.enabled == 1) {
+    long long written = s.enabled == 1 ? s.used : 0;
+    if (s.enabled == 1)
         log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
-        write_option_ll(state, "used", s.used);
-    } else {
+    else
         log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
-        write_option_ll(state, "used", 0);
-    }
+    write_option_ll(state, "used", written);
+    // Before uci is asked: the baseline carries the volume that goes with
+    // these counters whether or not a kill stops uci half-way.
+    save_baseline(state, tx, rx, written);
     flush_writes(state);
-    // After uci holds the used volume that includes this reading.
-    save_baseline(state, tx, rx);
     if (s.enabled == 1) {
         check_alarm(state);
         check_allowance(state);
