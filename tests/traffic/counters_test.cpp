@@ -86,14 +86,21 @@ TEST(CounterBaseline, LineRoundTripsAndMalformedLinesAreRefused)
         EXPECT_FALSE(parse_baseline(bad, &back)) << bad;
 }
 
-TEST(CounterBaseline, RestartInTheSameBootAddsOnlyTheGrowth)
+// wwan0 of this boot at tx 1 000 and rx 5 000.
+CounterBaseline wwan0_baseline(long long used)
 {
     CounterBaseline b = {};
     snprintf(b.ifname, sizeof b.ifname, "wwan0");
     b.tx = 1000;
     b.rx = 5000;
     snprintf(b.boot_id, sizeof b.boot_id, "%s", BOOT);
-    b.used = 6000;
+    b.used = used;
+    return b;
+}
+
+TEST(CounterBaseline, RestartInTheSameBootAddsOnlyTheGrowth)
+{
+    CounterBaseline b = wwan0_baseline(6000);
 
     // uci may hold the volume of the reading before (killed while uci ran):
     // the baseline's volume is the one that goes with its counters.
@@ -106,12 +113,7 @@ TEST(CounterBaseline, RestartInTheSameBootAddsOnlyTheGrowth)
 
 TEST(CounterBaseline, RebootNewInterfaceOrFallenCounterCountsTheWholeCounters)
 {
-    CounterBaseline b = {};
-    snprintf(b.ifname, sizeof b.ifname, "wwan0");
-    b.tx = 1000;
-    b.rx = 5000;
-    snprintf(b.boot_id, sizeof b.boot_id, "%s", BOOT);
-    b.used = 1;
+    CounterBaseline b = wwan0_baseline(1);
     struct Case {
         const char* ifname;
         const char* boot_id;
