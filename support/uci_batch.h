@@ -3,8 +3,8 @@
 #pragma once
 
 // Text of the commands waiting to run: a cycle's handful of set lines and a
-// commit fit many times over.
-constexpr int UCI_BATCH_TEXT_SIZE = 2048;
+// commit fit several times over; a fuller batch runs early.
+constexpr int UCI_BATCH_TEXT_SIZE = 1024;
 
 struct UciBatch {
     char text[UCI_BATCH_TEXT_SIZE]; // one command a line, as "uci batch" reads them

@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "paths.h"
+#include "unique_fd.h"
 
 namespace {
 
 // "/tmp/.mk_counters1" for instance 1; RAM, so the flash never sees it.
 constexpr const char* BASELINE_PATTERN = "/tmp/.mk_counters%d";
-// The file's one line: an interface name, two counters and a boot id.
+// The file's one line: an interface name, two counters, a boot id, the volume.
 constexpr int BASELINE_LINE_SIZE = 128;
 
 } // namespace
@@ -17,13 +18,9 @@ constexpr int BASELINE_LINE_SIZE = 128;
 bool read_boot_id(char* out, int size)
 {
     out[0] = '\0';
-    FILE* f = fopen(RootedPath("/proc/sys/kernel/random/boot_id").c_str(), "r");
-    if (!f)
-        return false;
+    UniqueFile f(fopen(RootedPath("/proc/sys/kernel/random/boot_id").c_str(), "r"));
     char line[BOOT_ID_SIZE + 2] = {};
-    bool ok = fgets(line, sizeof line, f) != nullptr;
-    fclose(f);
-    if (!ok)
+    if (!f || !fgets(line, sizeof line, f.get()))
         return false;
     line[strcspn(line, " \t\r\n")] = '\0';
     snprintf(out, size, "%s", line);
@@ -68,13 +65,9 @@ bool resume_from_baseline(TrafficSettings& s, const CounterBaseline& b, const ch
 
 bool load_baseline(const TrafficState& state, CounterBaseline* out)
 {
-    FILE* f = fopen(RootedPath::format(BASELINE_PATTERN, state.instance).c_str(), "r");
-    if (!f)
-        return false;
+    UniqueFile f(fopen(RootedPath::format(BASELINE_PATTERN, state.instance).c_str(), "r"));
     char line[BASELINE_LINE_SIZE] = {};
-    bool ok = fgets(line, sizeof line, f) != nullptr && parse_baseline(line, out);
-    fclose(f);
-    return ok;
+    return f && fgets(line, sizeof line, f.get()) && parse_baseline(line, out);
 }
 
 namespace {
@@ -86,12 +79,11 @@ void write_baseline(const TrafficState& state, const CounterBaseline& b)
     // Written beside and renamed over, so a kill never leaves half a line.
     RootedPath path = RootedPath::format(BASELINE_PATTERN, state.instance);
     RootedPath temp = RootedPath::format("/tmp/.mk_counters%d.new", state.instance);
-    FILE* f = fopen(temp.c_str(), "w");
+    UniqueFile f(fopen(temp.c_str(), "w"));
     if (!f)
         return;
-    bool ok = fputs(line, f) >= 0;
-    ok = fclose(f) == 0 && ok;
-    if (ok)
+    bool ok = fputs(line, f.get()) >= 0;
+    if (f.close_now() == 0 && ok)
         rename(temp.c_str(), path.c_str());
 }
 
