@@ -6,6 +6,7 @@
 #include "config.h"
 #include "log.h"
 #include "paths.h"
+#include "state_writes.h"
 
 namespace {
 
@@ -50,12 +51,14 @@ void check_alarm(TrafficState& state)
         log_print(LOG_DEBUG, "[%s %d] Debug： check_alarm %lld,%lld (KB)", LOG_SRC, __LINE__, used_kb, threshold);
         if (s.alarmsent < p) {
             s.alarmsent = p;
-            set_option_int(TRAFFIC_PACKAGE, state.section, "alarmsent", p);
+            write_option_int(state, "alarmsent", p);
             due = true;
         }
     }
-    if (due)
+    if (due) {
+        commit_soon(state);
         send_alarm(state);
+    }
 }
 
 void send_alarm(TrafficState& state)
@@ -91,8 +94,9 @@ void shutdown_mobile(TrafficState& state)
 {
     if (state.shut_down == 1 || state.settings.turnoff == 0)
         return;
-    set_option_int(TRAFFIC_PACKAGE, state.section, "force_shutdown", 1);
-    commit_config(TRAFFIC_PACKAGE);
+    write_option_int(state, "force_shutdown", 1);
+    commit_soon(state);
+    flush_writes(state);
     run_cmd("/etc/init.d/harnd stop");
     log_print(LOG_INFO, "[%s %d] Info： shutdown mobile interface", LOG_SRC, __LINE__);
     state.shut_down = 1;

@@ -1,10 +1,12 @@
 // moskar: counts the bytes of the mobile interface against a period allowance.
 // Usage: moskar interface pid-file [instance]
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
 
 #include "alarm.h"
+#include "baseline.h"
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
@@ -12,6 +14,7 @@
 #include "settings.h"
 #include "speed.h"
 #include "uci_check.h"
+#include "state_writes.h"
 
 namespace {
 
@@ -20,6 +23,23 @@ constexpr unsigned CYCLE_SECONDS = 3;
 constexpr int SPEED_TEXT_SIZE = 32;
 
 TrafficState moskar;
+// Set by SIGTERM or SIGINT: the loop ends after the cycle and commits.
+volatile sig_atomic_t stop_requested = 0;
+
+void request_stop(int)
+{
+    stop_requested = 1;
+}
+
+void handle_stop_signals()
+{
+    struct sigaction action = {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: the signal cuts the cycle's sleep short.
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 const char* reset_marker(const TrafficState& state)
 {
@@ -41,16 +61,32 @@ void reset_by_marker(TrafficState& state)
     log_print(LOG_ERROR, "[%s %d] Error： traffic limit reset used", LOG_SRC, __LINE__);
     state.settings.used = 0;
     state.settings.alarmsent = 0;
-    set_option_int(TRAFFIC_PACKAGE, state.section, "force_shutdown", 0);
-    set_option_int(TRAFFIC_PACKAGE, state.section, "alarmsent", 0);
-    set_option_ll(TRAFFIC_PACKAGE, state.section, "used", 0);
+    write_option_int(state, "force_shutdown", 0);
+    write_option_int(state, "alarmsent", 0);
+    write_option_ll(state, "used", 0);
+    // Committed before the marker goes: a kill in between must not lose the reset.
+    commit_soon(state);
+    flush_writes(state);
+    reset_baseline_used(state);
     remove_forcecellup();
     remove_file(marker);
+}
+
+// The first reading of a process carries on from the baseline of this boot.
+void start_counting(TrafficState& state, long long tx, long long rx)
+{
+    if (state.counting)
+        return;
+    state.counting = true;
+    CounterBaseline baseline;
+    if (load_baseline(state, &baseline))
+        resume_from_baseline(state.settings, baseline, state.interface, state.boot_id, tx, rx);
 }
 
 void account(TrafficState& state, long long tx, long long rx)
 {
     TrafficSettings& s = state.settings;
+    start_counting(state, tx, rx);
     long long used_before = s.used;
     ReadingResult r = account_reading(s, tx, rx);
     log_print(LOG_INFO, "[%s %d] Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", LOG_SRC,
@@ -58,9 +94,9 @@ void account(TrafficState& state, long long tx, long long rx)
     log_print(LOG_DEBUG, "[%s %d] Debug： ul speed=%f, dl speed = %f", LOG_SRC, __LINE__, r.ul_speed, r.dl_speed);
     char text[SPEED_TEXT_SIZE];
     snprintf(text, sizeof text, "%.2f", r.ul_speed);
-    set_option_str(TRAFFIC_PACKAGE, state.section, "ulspeed", text);
+    write_option_str(state, "ulspeed", text);
     snprintf(text, sizeof text, "%.2f", r.dl_speed);
-    set_option_str(TRAFFIC_PACKAGE, state.section, "dlspeed", text);
+    write_option_str(state, "dlspeed", text);
 }
 
 void run_cycle(TrafficState& state)
@@ -74,23 +110,37 @@ void run_cycle(TrafficState& state)
     if (get_used(state.interface, &tx, &rx) == -1) {
         log_print(LOG_ERROR, "[%s %d] Error： get interface info failed %d", LOG_SRC, __LINE__, state.instance);
         sleep(CYCLE_SECONDS);
-        commit_config(TRAFFIC_PACKAGE);
+        flush_writes(state);
         return;
     }
     account(state, tx, rx);
-    if (s.enabled == 1) {
+    long long written = s.enabled == 1 ? s.used : 0;
+    if (s.enabled == 1)
         log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
-        set_option_ll(TRAFFIC_PACKAGE, state.section, "used", s.used);
-    } else {
+    else
         log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
-        set_option_ll(TRAFFIC_PACKAGE, state.section, "used", 0);
-    }
-    commit_config(TRAFFIC_PACKAGE);
+    write_option_ll(state, "used", written);
+    // Before uci is asked: the baseline carries the volume that goes with
+    // these counters whether or not a kill stops uci half-way.
+    save_baseline(state, tx, rx, written);
+    flush_writes(state);
     if (s.enabled == 1) {
         check_alarm(state);
         check_allowance(state);
+        // An alarm's percentage, committed at once.
+        if (!uci_batch_empty(state.writes))
+            flush_writes(state);
     }
-    sleep(CYCLE_SECONDS);
+    if (!stop_requested)
+        sleep(CYCLE_SECONDS);
+}
+
+// The last values reach the package file before the process ends.
+void stop(TrafficState& state)
+{
+    commit_soon(state);
+    flush_writes(state);
+    log_print(LOG_INFO, "[%s %d] Info： traffic limit stopped, state committed", LOG_SRC, __LINE__);
 }
 
 } // namespace
@@ -121,6 +171,10 @@ int main(int argc, char** argv)
         log_print(LOG_WARNING, "[%s %d] Warning： traffic limitation functionality is not enabled", LOG_SRC, __LINE__);
     if (argc >= 3 && argv[2][0])
         write_pid_file(argv[2]);
-    for (;;)
+    read_boot_id(moskar.boot_id, sizeof moskar.boot_id);
+    handle_stop_signals();
+    while (!stop_requested)
         run_cycle(moskar);
+    stop(moskar);
+    return 0;
 }

@@ -7,6 +7,7 @@
 #include "alarm.h"
 #include "config.h"
 #include "log.h"
+#include "state_writes.h"
 
 namespace {
 
@@ -45,11 +46,11 @@ void log_month_end(time_t end)
 void start_new_period(TrafficState& state)
 {
     TrafficSettings& s = state.settings;
-    set_option_int(TRAFFIC_PACKAGE, state.section, "endtime", s.endtime);
+    write_option_int(state, "endtime", s.endtime);
     state.shut_down = 0;
-    set_option_int(TRAFFIC_PACKAGE, state.section, "force_shutdown", 0);
+    write_option_int(state, "force_shutdown", 0);
     s.alarmsent = 0;
-    set_option_int(TRAFFIC_PACKAGE, state.section, "alarmsent", 0);
+    write_option_int(state, "alarmsent", 0);
     log_print(LOG_INFO, "[%s %d] Info： set new endtime and clear used", LOG_SRC, __LINE__);
     remove_forcecellup();
 
@@ -60,7 +61,8 @@ void start_new_period(TrafficState& state)
     format_readable_end(readable, sizeof readable, end);
     log_print(LOG_INFO, "[%s %d] Info： check_timeup() %d, endtime is %d-%d-%d %d:%d:%d %d", LOG_SRC, __LINE__,
               s.endtime, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
-    set_option_str(TRAFFIC_PACKAGE, state.section, "rendtime", readable);
+    write_option_str(state, "rendtime", readable);
+    commit_soon(state);
 }
 
 } // namespace

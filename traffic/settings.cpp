@@ -113,6 +113,7 @@ void prepare_config(TrafficState& state)
     read_int(state, "endtime", &s.endtime);
     read_int(state, "alarmsent", &s.alarmsent);
     read_int(state, "turnoff", &s.turnoff);
+    read_int(state, "commit_interval", &s.commit_interval);
     get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
     s.last_total = 0;
     log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_SRC, __LINE__);

@@ -1,6 +1,8 @@
 // Settings of one traffic limit instance and the process state around them.
 #pragma once
 
+#include "uci_batch.h"
+
 // Alarm percentages an instance keeps.
 constexpr int PERCENT_SLOTS = 12;
 // Text sizes of the options held in the record.
@@ -12,6 +14,8 @@ constexpr int HOSTNAME_SIZE = 64;
 constexpr int PERCENT_TEXT_SIZE = 512;
 // Section name of an instance ("traffic" or "traffic2").
 constexpr int SECTION_SIZE = 16;
+// The kernel's boot id: a UUID of 36 characters.
+constexpr int BOOT_ID_SIZE = 40;
 
 // One instance's settings, read once at start from its UCI section.
 struct TrafficSettings {
@@ -32,6 +36,7 @@ struct TrafficSettings {
     int debugoutput;
     int alarmsent;                  // highest percentage alarmed in this period
     int turnoff;                    // non-zero: stop the mobile connection at the allowance
+    int commit_interval;            // seconds between commits of the package; 0: every cycle
     char hostname[HOSTNAME_SIZE];
 };
 
@@ -42,6 +47,11 @@ struct TrafficState {
     char section[SECTION_SIZE];
     int shut_down;                  // 1 once the connection was stopped in this period
     const char* interface;          // the mobile interface whose counters are read
+    char boot_id[BOOT_ID_SIZE];             // the kernel's boot id, "" when unknown
+    bool counting;                  // the first reading of this process is done
+    UciBatch writes;                // option writes waiting for the cycle's uci batch
+    bool commit_now;                // a change that must reach the package file at once
+    long long next_commit;          // monotonic second from which the interval allows a commit
 };
 
 // The UCI package of this daemon.

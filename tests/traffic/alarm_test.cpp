@@ -6,6 +6,7 @@
 #include <string>
 
 #include "alarm.h"
+#include "uci_batch.h"
 #include "sandbox.h"
 
 namespace {
@@ -93,6 +94,8 @@ TEST_F(AlarmTest, OneBatchPerNewPercentageThenShutdownOnce)
     EXPECT_EQ(spool(), batch(500) + batch(800) + batch(1000));
     EXPECT_EQ(harnd_stops(), 1);
     EXPECT_EQ(state.shut_down, 1);
+    // Committed before the connection stops, whatever the commit interval.
+    EXPECT_NE(box.read("/etc/config/moskar").find("option force_shutdown '1'"), std::string::npos);
 
     cycle_at(1200 * MB);
     EXPECT_EQ(spool(), batch(500) + batch(800) + batch(1000));
@@ -120,8 +123,12 @@ TEST_F(AlarmTest, AlarmsentFromEarlierRunSilencesLowerPercentages)
 TEST_F(AlarmTest, TurnoffZeroAlarmsButKeepsConnection)
 {
     state.settings.turnoff = 0;
+    state.settings.commit_interval = 300;
     cycle_at(1000 * MB);
     EXPECT_EQ(spool(), batch(1000));
+    // The percentage waits in the batch, marked to be committed at once.
+    EXPECT_TRUE(state.commit_now);
+    EXPECT_FALSE(uci_batch_empty(state.writes));
     EXPECT_EQ(harnd_stops(), 0);
     EXPECT_EQ(state.shut_down, 0);
 }

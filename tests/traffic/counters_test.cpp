@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "baseline.h"
 #include "settings.h"
 #include "speed.h"
 
@@ -57,6 +58,80 @@ TEST(Accounting, WrapOfOneCounterDoesNotRecountTheOther)
     EXPECT_EQ(r.added, 6300);
     EXPECT_EQ(two_decimals(r.ul_speed), "2.00");
     EXPECT_EQ(two_decimals(r.dl_speed), "0.10");
+}
+
+constexpr const char* BOOT = "6f1c2b8e-3d4a-4c5b-9e7f-0a1b2c3d4e5f";
+
+TEST(CounterBaseline, LineRoundTripsAndMalformedLinesAreRefused)
+{
+    CounterBaseline b = {};
+    snprintf(b.ifname, sizeof b.ifname, "wwan0");
+    b.rx = 4294967295LL;
+    b.tx = 12;
+    snprintf(b.boot_id, sizeof b.boot_id, "%s", BOOT);
+    b.used = 9000000000LL;
+    char line[128];
+    format_baseline(line, sizeof line, b);
+    EXPECT_EQ(std::string(line), std::string("wwan0 4294967295 12 ") + BOOT + " 9000000000\n");
+    CounterBaseline back;
+    ASSERT_TRUE(parse_baseline(line, &back));
+    EXPECT_STREQ(back.ifname, "wwan0");
+    EXPECT_EQ(back.rx, 4294967295LL);
+    EXPECT_EQ(back.tx, 12);
+    EXPECT_STREQ(back.boot_id, BOOT);
+    EXPECT_EQ(back.used, 9000000000LL);
+
+    for (const char* bad : {"", "wwan0 1 2 id", "wwan0 x 2 id 0", "wwan0 -1 2 id 0", "wwan0 1 2 id -5",
+                            "ifname-of-16-chr 1 2 id 0", "wwan0 1 2 0123456789012345678901234567890123456789 0"})
+        EXPECT_FALSE(parse_baseline(bad, &back)) << bad;
+}
+
+// wwan0 of this boot at tx 1 000 and rx 5 000.
+CounterBaseline wwan0_baseline(long long used)
+{
+    CounterBaseline b = {};
+    snprintf(b.ifname, sizeof b.ifname, "wwan0");
+    b.tx = 1000;
+    b.rx = 5000;
+    snprintf(b.boot_id, sizeof b.boot_id, "%s", BOOT);
+    b.used = used;
+    return b;
+}
+
+TEST(CounterBaseline, RestartInTheSameBootAddsOnlyTheGrowth)
+{
+    CounterBaseline b = wwan0_baseline(6000);
+
+    // uci may hold the volume of the reading before (killed while uci ran):
+    // the baseline's volume is the one that goes with its counters.
+    TrafficSettings s = {};
+    s.used = 5400;
+    ASSERT_TRUE(resume_from_baseline(s, b, "wwan0", BOOT, 1500, 5000));
+    EXPECT_EQ(account_reading(s, 1500, 5000).added, 500);
+    EXPECT_EQ(s.used, 6500);
+}
+
+TEST(CounterBaseline, RebootNewInterfaceOrFallenCounterCountsTheWholeCounters)
+{
+    CounterBaseline b = wwan0_baseline(1);
+    struct Case {
+        const char* ifname;
+        const char* boot_id;
+        long long tx, rx;
+    } cases[] = {
+        {"wwan0", "another-boot", 1500, 5500}, // rebooted
+        {"wwan0", "", 1500, 5500},             // boot id unknown
+        {"usb0", BOOT, 1500, 5500},            // another interface
+        {"wwan0", BOOT, 900, 5500},            // tx fell: the interface came up again
+        {"wwan0", BOOT, 1500, 4000},           // rx fell
+    };
+    for (const Case& c : cases) {
+        TrafficSettings s = {};
+        s.used = 70;
+        EXPECT_FALSE(resume_from_baseline(s, b, c.ifname, c.boot_id, c.tx, c.rx)) << c.ifname << " " << c.boot_id;
+        EXPECT_EQ(account_reading(s, c.tx, c.rx).added, c.tx + c.rx);
+        EXPECT_EQ(s.used, 70 + c.tx + c.rx);
+    }
 }
 
 TEST(InterfaceCounters, LoopbackIsFoundAndAbsentOrOverlongNamesFail)

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "sandbox.h"
 
@@ -79,6 +81,13 @@ public:
         run_quiet("head -c " + std::to_string(bytes) + " /dev/zero | ip netns exec " + ns_b +
                   " socat -u -b 1400 STDIN UDP-SENDTO:10.77.0.1:9");
     }
+    // Sends about 60 KB/s from B to A until the returned process is stopped.
+    std::vector<std::string> steady_traffic_args() const
+    {
+        return {"ip", "netns", "exec", ns_b, "sh", "-c",
+                "while :; do head -c 20000 /dev/zero | socat -u -b 1400 STDIN UDP-SENDTO:10.77.0.1:9; "
+                "sleep 0.3; done"};
+    }
     // Sends until A has counted at least total bytes.
     void send_until(long long total) const
     {
@@ -129,6 +138,33 @@ protected:
         return false;
     }
     long long uci_ll(const std::string& key) { return atoll(box.uci_get(key).c_str()); }
+    // Starts moskar on end A and waits for its first accounted cycle.
+    pid_t start_counting()
+    {
+        // The old log would show the line before the new process deletes it.
+        unlink(box.path("/var/log/mk.log").c_str());
+        pid_t pid = start_in_net(net.if_a);
+        if (pid > 0 && !box.wait_for_text("/var/log/mk.log", "set used to", WAIT_MS))
+            ADD_FAILURE() << "no cycle: " << box.read("/var/log/mk.log");
+        return pid;
+    }
+    // The committed value of an option, as the package file holds it.
+    std::string committed(const std::string& option) const
+    {
+        std::string text = box.read("/etc/config/moskar");
+        std::string mark = "option " + option + " '";
+        size_t at = text.find(mark);
+        if (at == std::string::npos)
+            return "";
+        at += mark.size();
+        return text.substr(at, text.find('\'', at) - at);
+    }
+    ino_t package_inode() const
+    {
+        struct stat st = {};
+        stat(box.path("/etc/config/moskar").c_str(), &st);
+        return st.st_ino;
+    }
     int harnd_stops()
     {
         std::string calls = box.calls();
@@ -271,6 +307,99 @@ TEST_F(MoskarTest, DisabledInstanceWritesUsedZeroAndSpeeds)
     EXPECT_EQ(box.uci_get("moskar.traffic2.endtime"), "");
     EXPECT_EQ(harnd_stops(), 0);
     EXPECT_NE(box.read("/var/log/mk.log").find("traffic limitation functionality is not enabled"), std::string::npos);
+}
+
+constexpr const char* BOOT_ID = "0d5e8a4c-1b2f-4e3a-9c7d-6f5e4d3c2b1a\n";
+
+TEST_F(MoskarTest, KillsAndRestartsCountEachByteOnceUntilReboot)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    ASSERT_EQ(box.shell("mkdir -p \"$ROUTER_ROOT/proc/sys/kernel/random\""), 0);
+    box.write("/proc/sys/kernel/random/boot_id", BOOT_ID);
+    box.uci_package("moskar", std::string("config traffic 'traffic'\n") + QUIET_SECTION + "\toption datamax '100000'\n");
+    long long started_ms = now_ms();
+    pid_t traffic = box.start("/usr/bin/env", net.steady_traffic_args());
+    ASSERT_GT(traffic, 0);
+    // Killed at different points of its cycle, as procd restarts after a crash.
+    for (int i = 0; i < 10; ++i) {
+        pid_t pid = start_counting();
+        ASSERT_GT(pid, 0);
+        usleep((i % 4) * 700000);
+        box.stop(pid, SIGKILL);
+    }
+    pid_t pid = start_counting();
+    ASSERT_GT(pid, 0);
+    box.stop(traffic, SIGKILL);
+    long long traffic_ms = now_ms() - started_ms;
+    // Two more cycles: the last bytes are in.
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "this used:0", 3 * WAIT_MS));
+    long long counted = net.counted();
+    long long used = uci_ll("moskar.traffic.used");
+    long long cycle_bytes = counted * CYCLE_MS / traffic_ms;
+    EXPECT_LE(llabs(used - counted), cycle_bytes) << "kernel " << counted << ", used " << used;
+    printf("after 10 restarts in %lld ms: kernel rx+tx %lld, used %lld, one cycle %lld\n", traffic_ms, counted, used,
+           cycle_bytes);
+
+    // Another boot: the counters of the interface count whole, as on a first start.
+    box.stop(pid, SIGKILL);
+    box.write("/proc/sys/kernel/random/boot_id", "7a6b5c4d-3e2f-4a1b-8c9d-0e1f2a3b4c5d\n");
+    ASSERT_GT(start_counting(), 0);
+    EXPECT_TRUE(wait_uci("moskar.traffic.used", std::to_string(used + net.counted())))
+        << "before " << used << ", kernel " << net.counted() << ", used " << box.uci_get("moskar.traffic.used");
+}
+
+TEST_F(MoskarTest, CommitIntervalSparesThePackageFileAndTermCommits)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    // 20 s stands in for the packaged 300: the same rule over a shorter run.
+    constexpr int INTERVAL_S = 20;
+    box.uci_package("moskar", std::string("config traffic 'traffic'\n") + QUIET_SECTION +
+                                  "\toption datamax '100000'\n\toption commit_interval '20'\n");
+    ASSERT_GT(box.start("/usr/bin/env", net.steady_traffic_args()), 0);
+    pid_t pid = start_counting();
+    ASSERT_GT(pid, 0);
+
+    std::vector<long long> rewrites_ms;
+    std::vector<long long> used;
+    ino_t inode = package_inode();
+    long long start = now_ms();
+    long long next_sample = start;
+    while (now_ms() - start < 3 * INTERVAL_S * 1000) {
+        if (package_inode() != inode) {
+            inode = package_inode();
+            rewrites_ms.push_back(now_ms());
+        }
+        if (now_ms() >= next_sample) {
+            used.push_back(uci_ll("moskar.traffic.used"));
+            next_sample += 2 * CYCLE_MS;
+        }
+        usleep(100000);
+    }
+    EXPECT_LE(rewrites_ms.size(), 3u);
+    EXPECT_GE(rewrites_ms.size(), 2u);
+    for (size_t i = 1; i < rewrites_ms.size(); ++i)
+        EXPECT_GE(rewrites_ms[i] - rewrites_ms[i - 1], (INTERVAL_S - 2) * 1000) << i;
+    // uci get reads the changes not yet committed: the live value rises all along.
+    for (size_t i = 1; i < used.size(); ++i)
+        EXPECT_GT(used[i], used[i - 1]) << i;
+
+    // A reset by marker reaches the file at once, well within the interval.
+    box.write("/tmp/.mk_reset_used1", "");
+    long long deadline = now_ms() + WAIT_MS;
+    while (committed("used") != "0" && now_ms() < deadline)
+        usleep(100000);
+    EXPECT_EQ(committed("used"), "0");
+
+    ASSERT_TRUE(box.wait_for_text("/var/log/mk.log", "Traffic Limit 1 used:", WAIT_MS));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(box.wait_exit(pid, WAIT_MS), 0);
+    EXPECT_NE(box.read("/var/log/mk.log").find("traffic limit stopped"), std::string::npos);
+    // The last value set is the committed one, and nothing waits in the delta.
+    EXPECT_EQ(committed("used"), box.uci_get("moskar.traffic.used"));
+    EXPECT_NE(committed("used"), "0");
+    EXPECT_EQ(command_output(box.env_root() + " " + sim_bin_path("uci") + " changes moskar"), "");
 }
 
 TEST_F(MoskarTest, MissingInterfaceIsLoggedForItsInstance)
