@@ -25,35 +25,20 @@ expected="./usr/sbin/brenlow ./usr/sbin/dastral ./usr/sbin/moskar ./usr/sbin/quo
 got=$(cd "$stage" && find . ! -type d | sort | tr '\n' ' ')
 [ "$got" = "$expected " ] || fail "staged tree is '$got', expected '$expected'"
 
-# path mode, one per line, for each package.
-expect_brenlow="/usr/sbin/brenlow 755
-/etc/init.d/brenlow 755
-/etc/config/sms 600
-/etc/hotplug.d/tty/30-brenlow 644
-/etc/uci-defaults/90-brenlow 644"
-expect_tolvane="/usr/sbin/tolvane 755
-/etc/init.d/tolvane 755
-/etc/config/tolvane 600
-/etc/uci-defaults/90-tolvane 644"
-expect_moskar="/usr/sbin/moskar 755
-/etc/init.d/moskar 755
-/etc/config/moskar 600
-/etc/uci-defaults/90-moskar 644"
-expect_quorral="/usr/sbin/quorral 755
-/etc/init.d/quorral 755
-/etc/config/quorral 600
-/etc/uci-defaults/90-quorral 644"
-expect_dastral="/usr/sbin/dastral 755
-/etc/init.d/dastral 755
-/etc/config/dastral 600
-/etc/uci-defaults/90-dastral 644"
+# expected_files PACKAGE UCI_PACKAGE: "path mode", one per line.
+expected_files() {
+    printf '/usr/sbin/%s 755\n/etc/init.d/%s 755\n/etc/config/%s 600\n/etc/uci-defaults/90-%s 644\n' \
+        "$1" "$1" "$2" "$1"
+    [ "$1" != brenlow ] || echo "/etc/hotplug.d/tty/30-brenlow 644"
+}
 
 for pkg in brenlow tolvane moskar quorral dastral; do
     owrt_make "package-$pkg" >"$work/$pkg.log" 2>&1 || { cat "$work/$pkg.log"; fail "$pkg: install recipe"; continue; }
     root=$work/root/$pkg
     echo "Package $pkg:"
     (cd "$root" && find . ! -type d -printf '  %m %p\n' | sort)
-    eval "expect=\$expect_$pkg"
+    config=$pkg
+    [ "$pkg" != brenlow ] || config=sms
     count=0
     while read -r path mode; do
         count=$((count + 1))
@@ -61,7 +46,7 @@ for pkg in brenlow tolvane moskar quorral dastral; do
         got=$(stat -c %a "$root$path")
         [ "$got" = "$mode" ] || fail "$pkg: $path has mode $got, expected $mode"
     done <<LIST
-$expect
+$(expected_files "$pkg" "$config")
 LIST
     files=$(cd "$root" && find . ! -type d | wc -l)
     [ "$files" -eq "$count" ] || fail "$pkg: $files files installed, expected $count"
