@@ -2,6 +2,9 @@
 # command line names (after "pid" for tolvane, else the second argument),
 # records its start and how it ended in $PROCD_DIR/daemons.log.
 # shellcheck shell=sh
+sleeper=
+# Set first, so a SIGTERM at any time after the start line is recorded.
+trap 'kill "$sleeper" 2>/dev/null; echo "$prog $$ TERM" >> "$PROCD_DIR/daemons.log"; exit 0' TERM
 prog=$(basename "$1")
 shift
 pidfile=$2
@@ -14,8 +17,6 @@ if [ "$prog" = tolvane ]; then
 fi
 [ -n "$pidfile" ] && echo $$ > "$pidfile"
 echo "$prog $$ start" >> "$PROCD_DIR/daemons.log"
-sleeper=
-trap 'kill "$sleeper" 2>/dev/null; echo "$prog $$ TERM" >> "$PROCD_DIR/daemons.log"; exit 0' TERM
 while :; do
 	sleep 30 &
 	sleeper=$!

@@ -56,6 +56,17 @@ shim_start() {
 	eval "set -- $(cat "$dir/$inst.cmd")"
 	sh "$PROCD_STANDIN/fake_daemon.sh" "$@" </dev/null >/dev/null 2>&1 &
 	echo $! > "$dir/$inst.pid"
+	shim_wait_started $!
+}
+
+# Returns once the stand-in daemon has written its PID file and logged its
+# start (at most 20 s), as a real daemon is up by the time a test looks.
+shim_wait_started() {
+	local tries=200
+	while ! grep -q " $1 start\$" "$PROCD_DIR/daemons.log" 2>/dev/null && [ $tries -gt 0 ]; do
+		sleep 0.1
+		tries=$((tries - 1))
+	done
 }
 
 procd_close_service() {
