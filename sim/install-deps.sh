@@ -2,7 +2,8 @@
 # Installs what building and testing need on a Debian 12 machine (run as root).
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libpcap-dev
-          socat gpsd gpsd-clients tcpdump iproute2 clang libclang-rt-14-dev procps)
+          socat gpsd gpsd-clients tcpdump iproute2 clang libclang-rt-14-dev procps
+          shellcheck busybox)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

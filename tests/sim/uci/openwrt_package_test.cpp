@@ -61,6 +61,17 @@ std::vector<PackageOptions> all_packages()
     };
 }
 
+bool empty_in_default(const std::string& package, const std::string& key)
+{
+    static const std::vector<std::string> empty = {"sms.general.device2", "moskar.traffic.phone",
+                                                   "moskar.traffic.rendtime", "moskar.traffic2.ifname",
+                                                   "moskar.traffic2.phone", "moskar.traffic2.rendtime"};
+    for (const std::string& k : empty)
+        if (k == package + "." + key)
+            return true;
+    return false;
+}
+
 class Packaging : public ::testing::Test {
 protected:
     void install_config(const std::string& package)
@@ -90,6 +101,10 @@ TEST_F(Packaging, DefaultConfigsHoldEveryOptionAndParseCleanly)
         EXPECT_EQ(shown.status, 0) << p.package;
         EXPECT_EQ(shown.err, "") << p.package;
         for (const std::string& key : p.keys) {
+            // OpenWrt's uci has no option of an empty value: those stand in
+            // the file to document them, and readers take their default.
+            if (empty_in_default(p.package, key))
+                continue;
             UciResult got = root.run("get " + std::string(p.package) + "." + key);
             EXPECT_EQ(got.status, 0) << p.package << "." << key;
         }
