@@ -8,6 +8,7 @@
 #include "config.h"
 #include "log.h"
 #include "sms_manager.h"
+#include "sms_text.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ int cdma_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
         return 0;
+    if (get_sms_config()->unicode == 1)
+        return cdma_take_text_pdu(output, msg);
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
     cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);

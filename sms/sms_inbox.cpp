@@ -3,9 +3,12 @@
 
 #include "brenlow_state.h"
 #include "config.h"
+#include "gsm_alphabet.h"
 #include "log.h"
+#include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_spool.h"
+#include "sms_text.h"
 
 namespace {
 
@@ -46,11 +49,42 @@ const char* format_scts(const char* stamp)
 
 void record_received(const InboxMessage* msg)
 {
+    record_received_text(msg->sender, msg->text);
+}
+
+void record_received_text(const char* sender, const char* text)
+{
     char now[32] = {};
     get_datetime_str(now);
-    char line[RECORD_LINE_SIZE];
-    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", msg->sender, now, msg->text);
+    // A joined long message is kept whole; other lines are cut as ever.
+    char line[RECORD_LINE_SIZE + CONCAT_TEXT_SIZE];
+    size_t size = strlen(text) < INBOX_TEXT_SIZE ? RECORD_LINE_SIZE : sizeof line;
+    snprintf(line, size, "Received SMS: sender: %s; time: %s; msg: %s\n", sender, now, text);
     append_text_file(RECORD_PATH, line);
+}
+
+void handle_received_text(int index, const char* sender, const char* stamp, const char* text)
+{
+    char digits[INBOX_STAMP_SIZE] = {};
+    stamp_digits(stamp, digits, sizeof digits);
+    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__, sender,
+              format_scts(digits), text);
+    record_received_text(sender, text);
+    if (index >= 0)
+        sms_del(index);
+    // The handler matches keywords of at most 63 bytes: the record's cut
+    // copy, ended on a character boundary, matches what the whole text does.
+    InboxMessage msg;
+    memset(&msg, 0, sizeof msg);
+    snprintf(msg.sender, sizeof msg.sender, "%s", sender);
+    memcpy(msg.stamp, stamp, sizeof msg.stamp);
+    msg.stamp[sizeof msg.stamp - 1] = '\0';
+    int n = utf8_cut(text, INBOX_TEXT_SIZE - 1);
+    memcpy(msg.text, text, n);
+    if (get_sms_config()->enabled == 1)
+        cmd_handling(&msg);
+    if (index >= 0)
+        sms_del(index);
 }
 
 void recvmessage()
@@ -58,6 +92,8 @@ void recvmessage()
     const SmsConfig* config = get_sms_config();
     if (config->enabled != 1)
         return;
+    if (config->unicode == 1)
+        inbox_flush_due_parts();
     // The store index is 8 bits wide; stop before it would wrap to 0 again.
     for (int index = 0; index <= 255; ++index) {
         InboxMessage msg;
@@ -69,6 +105,8 @@ void recvmessage()
             return;
         }
         if (msg.sender[0] == '\0')
+            continue;
+        if (config->unicode == 1 && inbox_take_text(index, &msg))
             continue;
         char digits[INBOX_STAMP_SIZE] = {};
         stamp_digits(msg.stamp, digits, sizeof digits);
