@@ -70,15 +70,23 @@ constexpr uint32_t REPLACEMENT = 0xFFFD;
 
 } // namespace
 
+const int16_t* gsm_latin_septets()
+{
+    return LATIN.form;
+}
+
 int gsm_septet_of(uint32_t code_point)
 {
     if (code_point < 256)
         return LATIN.form[code_point];
+    if (code_point == 0x20AC)
+        return GSM_ESCAPE << 8 | 0x65;
+    // Above Latin-1 only the Greek capitals Δ to Ω remain.
+    if (code_point < 0x0393 || code_point > 0x03A9)
+        return NO_SEPTET;
     for (int s = 0x10; s <= 0x1A; s++)
         if (GSM_BASIC[s] == code_point)
             return s;
-    if (code_point == 0x20AC)
-        return GSM_ESCAPE << 8 | 0x65;
     return NO_SEPTET;
 }
 
@@ -111,6 +119,11 @@ int gsm_septets_to_utf8(const uint8_t* septets, int n, char* out, int size)
             cp = EXTENSION.code_point[code] ? EXTENSION.code_point[code] : 0x20;
         } else {
             cp = GSM_BASIC[s];
+        }
+        // Most texts are mostly ASCII: one byte, no encoding work.
+        if (cp < 0x80 && written + 1 < size) {
+            out[written++] = static_cast<char>(cp);
+            continue;
         }
         int k = utf8_put(cp, out + written, size - written);
         if (k == 0)

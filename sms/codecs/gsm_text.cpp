@@ -21,24 +21,24 @@ constexpr int UD_OCTETS_MAX = 140;
 // Code points taken from one outgoing text.
 constexpr int SEND_CHARS_MAX = GSM_SEND_TEXT_MAX;
 
-// Septet number index of packed user data (first septet in the low bits of
-// the first octet); zero past the octets read.
-inline uint8_t septet_at(const uint8_t* octets, int n, int index)
+// Unpacks count septets of packed user data (first septet in the low bits of
+// the first octet) from septet number first on; zeros past the octets read.
+void unpack_from(const uint8_t* octets, int n, int first, int count, uint8_t* septets)
 {
-    int bit = 7 * index;
-    int at = bit / 8;
-    unsigned low = at < n ? octets[at] : 0;
-    unsigned high = at + 1 < n ? octets[at + 1] : 0;
-    return static_cast<uint8_t>(((high << 8 | low) >> (bit % 8)) & 0x7F);
-}
-
-inline void put_septet(uint8_t* octets, int index, unsigned septet)
-{
-    int bit = 7 * index;
-    unsigned shifted = septet << (bit % 8);
-    octets[bit / 8] |= static_cast<uint8_t>(shifted);
-    if (shifted >> 8)
-        octets[bit / 8 + 1] |= static_cast<uint8_t>(shifted >> 8);
+    int at = 7 * first / 8;
+    uint32_t acc = at < n ? octets[at] >> (7 * first % 8) : 0;
+    int have = 8 - 7 * first % 8;
+    at++;
+    for (int i = 0; i < count; i++) {
+        if (have < 7) {
+            acc |= static_cast<uint32_t>(at < n ? octets[at] : 0) << have;
+            at++;
+            have += 8;
+        }
+        septets[i] = static_cast<uint8_t>(acc & 0x7F);
+        acc >>= 7;
+        have -= 7;
+    }
 }
 
 // One character of an outgoing text: its septet form (or -1) and code point.
@@ -57,17 +57,34 @@ inline int char_cost(const OutChar& c, bool septets)
 int part_user_data(const OutChar* chars, int first, int end, bool septets, const uint8_t* header, int header_octets,
                    uint8_t* ud, int* ud_octets)
 {
-    memset(ud, 0, UD_OCTETS_MAX);
     memcpy(ud, header, header_octets);
     if (septets) {
-        int index = header_octets ? CONCAT_HEADER_SEPTETS : 0;
+        // Packed first-in-low-bits; the header is followed by one fill bit,
+        // seven septets in all. Locals, not a helper: this loop is the cost.
+        int octets = header_octets;
+        int used = header_octets ? 1 : 0;
+        uint32_t acc = 0;
+        int count = header_octets ? CONCAT_HEADER_SEPTETS : 0;
         for (int i = first; i < end; i++) {
-            if (chars[i].septet > 0xFF)
-                put_septet(ud, index++, GSM_ESCAPE);
-            put_septet(ud, index++, chars[i].septet & 0x7F);
+            int32_t form = chars[i].septet;
+            if (form > 0xFF) {
+                acc |= static_cast<uint32_t>(GSM_ESCAPE) << used;
+                used += 7;
+                count++;
+            }
+            acc |= static_cast<uint32_t>(form & 0x7F) << used;
+            used += 7;
+            count++;
+            while (used >= 8) {
+                ud[octets++] = static_cast<uint8_t>(acc);
+                acc >>= 8;
+                used -= 8;
+            }
         }
-        *ud_octets = (7 * index + 7) / 8;
-        return index;
+        if (used > 0)
+            ud[octets++] = static_cast<uint8_t>(acc);
+        *ud_octets = octets;
+        return count;
     }
     int at = header_octets;
     for (int i = first; i < end; i++) {
@@ -162,8 +179,8 @@ int gsm_decode_text(const char* pdu, ShortMessage* msg, char* text, int size, Co
         int held = ud.octet_count * 8 / 7;
         int count = (udl < held ? udl : held) - first;
         uint8_t septets[255];
-        for (int i = 0; i < count; i++)
-            septets[i] = septet_at(ud.octets, ud.octet_count, first + i);
+        if (count > 0)
+            unpack_from(ud.octets, ud.octet_count, first, count, septets);
         return gsm_septets_to_utf8(septets, count > 0 ? count : 0, text, size);
     }
     int n = ud.octet_count < udl ? ud.octet_count : udl;
@@ -183,18 +200,29 @@ int gsm_encode_text(const char* number, const char* text, uint8_t ref, GsmSubmit
     int length = static_cast<int>(strnlen(text, GSM_SEND_TEXT_MAX));
     int count = 0;
     bool septets = true;
+    int septet_total = 0;
+    int unit_total = 0;
+    const int16_t* latin = gsm_latin_septets();
     for (int pos = 0; pos < length && count < SEND_CHARS_MAX;) {
-        int32_t cp = utf8_next(text, length, &pos);
-        if (cp < 0)
-            break; // a character cut by an earlier length limit
-        chars[count].code_point = static_cast<uint32_t>(cp);
-        chars[count].septet = gsm_septet_of(static_cast<uint32_t>(cp));
-        septets = septets && chars[count].septet >= 0;
-        count++;
+        int32_t cp;
+        unsigned b = static_cast<unsigned char>(text[pos]);
+        if (b < 0x80) {
+            cp = static_cast<int32_t>(b);
+            pos++;
+        } else {
+            cp = utf8_next(text, length, &pos);
+            if (cp < 0)
+                break; // a character cut by an earlier length limit
+        }
+        OutChar& c = chars[count++];
+        c.code_point = static_cast<uint32_t>(cp);
+        // Once one character has no septet form the text goes as UCS2.
+        c.septet = !septets ? -1 : cp < 0x100 ? latin[cp] : gsm_septet_of(c.code_point);
+        septets = septets && c.septet >= 0;
+        septet_total += c.septet > 0xFF ? 2 : 1;
+        unit_total += cp > 0xFFFF ? 2 : 1;
     }
-    int total = 0;
-    for (int i = 0; i < count; i++)
-        total += char_cost(chars[i], septets);
+    int total = septets ? septet_total : unit_total;
     int single = septets ? GSM_SEPTETS_SINGLE : GSM_UCS2_UNITS_SINGLE;
     int per_part = septets ? GSM_SEPTETS_PART : GSM_UCS2_UNITS_PART;
 
