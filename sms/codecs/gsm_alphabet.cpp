@@ -108,6 +108,23 @@ int utf8_put(uint32_t cp, char* out, int size)
     return n;
 }
 
+namespace {
+
+// Appends one character to out at *written; false when it does not fit.
+inline bool append_utf8(uint32_t cp, char* out, int size, int* written)
+{
+    // Most texts are mostly ASCII: one byte, no encoding work.
+    if (cp < 0x80 && *written + 1 < size) {
+        out[(*written)++] = static_cast<char>(cp);
+        return true;
+    }
+    int k = utf8_put(cp, out + *written, size - *written);
+    *written += k;
+    return k > 0;
+}
+
+} // namespace
+
 int gsm_septets_to_utf8(const uint8_t* septets, int n, char* out, int size)
 {
     int written = 0;
@@ -120,15 +137,8 @@ int gsm_septets_to_utf8(const uint8_t* septets, int n, char* out, int size)
         } else {
             cp = GSM_BASIC[s];
         }
-        // Most texts are mostly ASCII: one byte, no encoding work.
-        if (cp < 0x80 && written + 1 < size) {
-            out[written++] = static_cast<char>(cp);
-            continue;
-        }
-        int k = utf8_put(cp, out + written, size - written);
-        if (k == 0)
+        if (!append_utf8(cp, out, size, &written))
             break;
-        written += k;
     }
     out[written] = '\0';
     return written;
@@ -150,10 +160,8 @@ int utf16be_to_utf8(const uint8_t* units, int n, char* out, int size)
         }
         if (cp >= 0xD800 && cp <= 0xDFFF)
             cp = REPLACEMENT;
-        int k = utf8_put(cp, out + written, size - written);
-        if (k == 0)
+        if (!append_utf8(cp, out, size, &written))
             break;
-        written += k;
     }
     out[written] = '\0';
     return written;
