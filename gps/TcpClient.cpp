@@ -1,11 +1,15 @@
 #include "TcpClient.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "log.h"
 #include "resolve.h"
@@ -13,13 +17,85 @@
 
 namespace {
 
+// A connect that has not completed by then is given up (an unreachable or
+// blackholed server would otherwise hold the attempt for minutes).
+constexpr int CONNECT_TIMEOUT_MS = 5000;
+// Data left unacknowledged this long ends the connection, so a path that went
+// dark is noticed and reconnected instead of waiting out TCP's back-off.
+constexpr unsigned UNACKED_TIMEOUT_MS = 5000;
+// Longest a send may hold the caller while the socket's buffer is full; the
+// connection is closed after that.
+constexpr int SEND_TIMEOUT_MS = 1000;
+// Lazy reconnection starts at most one attempt per entry in this time.
+constexpr long long RECONNECT_SPACING_MS = 1000;
+
 // Process-wide settings of the TCP client; the forwarder uses neither.
 struct TcpSettings {
     std::atomic<ClientConnectedFn> on_connected{nullptr};
     std::atomic<int> no_delay{0};
+    // Start of each entry's latest connection attempt (monotonic ms, 0 none).
+    std::atomic<long long> last_attempt_ms[MAX_CONNECTIONS] = {};
 };
 
 TcpSettings tcp_settings;
+
+long long monotonic_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// Connects within CONNECT_TIMEOUT_MS; the socket is left blocking for the
+// receive loop. 0 connected, -1 failed, -2 timed out.
+int connect_with_timeout(int sock, const sockaddr_in& addr)
+{
+    int flags = fcntl(sock, F_GETFL);
+    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0)
+        return -1;
+    int rc = connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    if (rc != 0 && errno == EINPROGRESS) {
+        pollfd p = {sock, POLLOUT, 0};
+        int ready;
+        do
+            ready = poll(&p, 1, CONNECT_TIMEOUT_MS);
+        while (ready < 0 && errno == EINTR);
+        if (ready == 0)
+            return -2;
+        int err = 0;
+        socklen_t len = sizeof err;
+        rc = (ready > 0 && getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) ? 0 : -1;
+    }
+    if (rc != 0 || fcntl(sock, F_SETFL, flags) < 0)
+        return -1;
+    return 0;
+}
+
+// Sends all of data within SEND_TIMEOUT_MS, never blocking longer. 0 sent,
+// -1 send error (errno set), -2 the buffer stayed full.
+int send_within_timeout(int sock, const char* data, size_t length, size_t* sent)
+{
+    long long deadline = monotonic_ms() + SEND_TIMEOUT_MS;
+    *sent = 0;
+    while (*sent < length) {
+        // MSG_NOSIGNAL: a connection the server reset must not end the process.
+        ssize_t n = send(sock, data + *sent, length - *sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            *sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        long long left = deadline - monotonic_ms();
+        if (left <= 0)
+            return -2;
+        pollfd p = {sock, POLLOUT, 0};
+        poll(&p, 1, static_cast<int>(left));
+    }
+    return 0;
+}
 
 int start_entry(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
 {
@@ -74,10 +150,17 @@ void run_connection(int index, int sock, uint32_t generation)
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
     log_print(LOG_TRACE, "[%s %d] Trace： connect to %s  ", LOG_SRC, __LINE__, text);
-    if (connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    int connected = connect_with_timeout(sock, addr);
+    if (connected == -2)
+        log_print(LOG_ERROR, "[%s %d] Error： connect timed out after %d s, index=%d", LOG_SRC, __LINE__,
+                  CONNECT_TIMEOUT_MS / 1000, index);
+    if (connected != 0) {
         log_print(LOG_ERROR, "[%s %d] Error： Connect failure, index=%d", LOG_SRC, __LINE__, index);
         return;
     }
+    // Set once connected: the connect has its own time-out above.
+    unsigned unacked = UNACKED_TIMEOUT_MS;
+    setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
     log_print(LOG_DEBUG, "[%s %d] Debug： server connected", LOG_SRC, __LINE__);
     if (!client_publish_connected(index, sock, generation))
         return; // closed or restarted while connecting
@@ -146,6 +229,7 @@ int TcpClientReconnect(int index)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     log_print(LOG_INFO, "[%s %d] Info： try to re-connecting", LOG_SRC, __LINE__);
+    tcp_settings.last_attempt_ms[index].store(monotonic_ms());
     if (client_spawn(index, tcp_connect_thread) != 0) {
         log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
         return -1;
@@ -161,18 +245,30 @@ int TcpClientSend(int index, const char* data, int length)
     log_print(LOG_DEBUG, "[%s %d] Debug： i=%d, fd=%d, status=%d", LOG_SRC, __LINE__, index, use.socket(),
               use.state());
     if (use.state() == CONN_CLOSED) {
-        TcpClientReconnect(index);
+        // A server that refuses or resets at once must not be hammered
+        // however short the forwarding interval.
+        long long last = tcp_settings.last_attempt_ms[index].load();
+        if (last == 0 || monotonic_ms() - last >= RECONNECT_SPACING_MS)
+            TcpClientReconnect(index);
         return -2;
     }
     if (use.state() == CONN_CONNECTING) {
         log_print(LOG_INFO, "[%s %d] Info： server is connecting", LOG_SRC, __LINE__);
         return -2;
     }
-    // MSG_NOSIGNAL: a connection the server reset must not end the process.
-    ssize_t sent = send(use.socket(), data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    if (sent < 0) {
+    size_t sent = 0;
+    int rc = send_within_timeout(use.socket(), data, length > 0 ? static_cast<size_t>(length) : 0, &sent);
+    if (rc == -1) {
         int err = errno;
         log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'", LOG_SRC, __LINE__, err, strerror(err));
+        return -1;
+    }
+    if (rc == -2) {
+        // The server stopped taking data; waiting longer would stall the
+        // caller's loop. The thread ends, the next sends reconnect lazily.
+        log_print(LOG_ERROR, "[%s %d] Error： send buffer full for %d ms, %d of %d bytes sent, connection closed, "
+                  "index=%d", LOG_SRC, __LINE__, SEND_TIMEOUT_MS, static_cast<int>(sent), length, index);
+        client_close(index);
         return -1;
     }
     log_print(LOG_TRACE, "[%s %d] Trace： send %d bytes successfully", LOG_SRC, __LINE__, static_cast<int>(sent));

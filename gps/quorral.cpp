@@ -16,6 +16,7 @@
 #include "nmea_chunk.h"
 #include "paths.h"
 #include "serial.h"
+#include "uci_check.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ struct Forwarder {
     int serial_out = -1;
     // Start of the current stretch without data; 0 while data flows.
     time_t no_data_since = 0;
+    // Chunks the client could not take since the last one it took.
+    long dropped_chunks = 0;
 };
 
 Forwarder forwarder;
@@ -155,19 +158,33 @@ void open_destination(const GpsConfig& config)
     }
 }
 
-void send_one(int proto, const char* data, int len)
+// 0 when the client took the data (the serial port is not checked).
+int send_one(int proto, const char* data, int len)
 {
     switch (proto) {
     case PROTO_TCP:
-        TcpClientSend(CLIENT_INDEX, data, len);
-        break;
+        return TcpClientSend(CLIENT_INDEX, data, len);
     case PROTO_UDP:
-        UdpClientSend(CLIENT_INDEX, data, len);
-        break;
+        return UdpClientSend(CLIENT_INDEX, data, len);
     case PROTO_SERIAL:
         serial_out_write(data, len);
         break;
     }
+    return 0;
+}
+
+// Counts chunks the client could not take and says how many once one goes
+// out again, so a gap at the server can be told from a silent GPS.
+void count_forwarded(bool sent)
+{
+    if (!sent) {
+        ++forwarder.dropped_chunks;
+        return;
+    }
+    if (forwarder.dropped_chunks > 0)
+        log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_SRC, __LINE__,
+                  forwarder.dropped_chunks);
+    forwarder.dropped_chunks = 0;
 }
 
 // Sends the serial number (when configured) and then the chunk; a chunk the
@@ -179,9 +196,11 @@ void forward_chunk(const char* data, int len)
         log_print(LOG_ERROR, "[%s %d] Error： not supported protocol %d", LOG_SRC, __LINE__, config.proto);
         return;
     }
+    int failed = 0;
     if (config.sendsn != 0 && len > 0)
-        send_one(config.proto, forwarder.serial_number, static_cast<int>(strlen(forwarder.serial_number)));
-    send_one(config.proto, data, len);
+        failed |= send_one(config.proto, forwarder.serial_number, static_cast<int>(strlen(forwarder.serial_number)));
+    failed |= send_one(config.proto, data, len);
+    count_forwarded(failed == 0);
 }
 
 void handle_chunk(int len)
@@ -265,6 +284,10 @@ int main(int argc, char** argv)
         write_pid_file(argv[2]);
 
     memset(&forwarder.config, 0, sizeof forwarder.config);
+    char refusal[UCI_REFUSAL_SIZE];
+    if (uci_package_refused("quorral", refusal, sizeof refusal))
+        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_SRC, __LINE__,
+                  "quorral", refusal);
     load_gps_config(&forwarder.config);
     const GpsConfig& config = forwarder.config;
 

@@ -1,8 +1,10 @@
 // dastral: joins the board's serial port and the radio module's serial port.
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "pidfile.h"
 #include "paths.h"
 #include "serial.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -19,15 +22,21 @@ namespace {
 constexpr int PORT_PATH_SIZE = 32;
 // UCI value the parity letter is taken from.
 constexpr int PARITY_TEXT_SIZE = 64;
-// One read from either port (the terminator comes on top).
-constexpr int TRANSFER_SIZE = 512;
+// One read from either port (the terminator comes on top): a tty hands over
+// at most 4096 bytes at a time.
+constexpr int TRANSFER_SIZE = 4096;
 // Opening the module port: attempts and pause between them.
 constexpr int MODULE_OPEN_ATTEMPTS = 101;
 constexpr unsigned MODULE_OPEN_PAUSE_S = 3;
-// Fixed pause at the end of every bridge cycle.
-constexpr useconds_t CYCLE_PAUSE_US = 100000;
+// Longest wait for either port; nothing is due on expiry, it only bounds the wait.
+constexpr int WAIT_TIMEOUT_MS = 1000;
+// Pause after a read that failed on a port reported readable.
+constexpr useconds_t ERROR_PAUSE_US = 100000;
 constexpr char DEFAULT_BOARD_PORT[] = "/dev/ttyS0";
 constexpr char CAPTURE_FILE[] = "/tmp/qv.log";
+constexpr char CAPTURE_ROTATED[] = "/tmp/qv.log2";
+// The capture file rotates at the logger's size, so tmpfs holds at most two.
+constexpr off_t CAPTURE_ROTATE_SIZE = 200001;
 
 struct BridgeConfig {
     char parity;
@@ -39,6 +48,12 @@ struct BridgeConfig {
     int output;
 };
 
+// The capture file, held open between blocks, and its size so far.
+struct Capture {
+    UniqueFd fd;
+    off_t size = 0;
+};
+
 // Everything the process keeps while bridging.
 struct Bridge {
     BridgeConfig config;
@@ -46,6 +61,11 @@ struct Bridge {
     int board_fd = -1;
     int module_fd = -1;
     char buffer[TRANSFER_SIZE + 1];
+    // A board block with a CR after each LF: at most twice the block.
+    char translated[2 * TRANSFER_SIZE];
+    Capture capture;
+    // Set when a port was readable but the read failed.
+    bool idle = false;
 };
 
 Bridge bridge;
@@ -71,6 +91,21 @@ void write_pid_file(const char* path)
         log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
 }
 
+// Writes the whole block (a tty may take part of it); false on an error.
+bool write_all(int fd, const char* data, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int open_module_port(const char* path)
 {
     for (int attempt = 0; attempt < MODULE_OPEN_ATTEMPTS; ++attempt) {
@@ -86,52 +121,89 @@ int open_module_port(const char* path)
     return -1;
 }
 
-// Every byte read from the board goes to the capture file, zero bytes included.
+// Appends to the capture file, kept open between blocks; at the logger's
+// rotation size it moves to CAPTURE_ROTATED, so RAM holds at most two files.
 void append_capture(const char* data, size_t len)
 {
-    FILE* f = fopen(RootedPath(CAPTURE_FILE).c_str(), "a");
-    if (!f)
+    Capture& capture = bridge.capture;
+    if (!capture.fd.valid()) {
+        capture.fd.reset(open(RootedPath(CAPTURE_FILE).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        if (!capture.fd.valid())
+            return;
+        struct stat st;
+        capture.size = fstat(capture.fd.get(), &st) == 0 ? st.st_size : 0;
+    }
+    if (!write_all(capture.fd.get(), data, len))
         return;
-    fwrite(data, 1, len, f);
-    fclose(f);
+    capture.size += static_cast<off_t>(len);
+    if (capture.size < CAPTURE_ROTATE_SIZE)
+        return;
+    capture.fd.reset();
+    RootedPath current(CAPTURE_FILE);
+    RootedPath rotated(CAPTURE_ROTATED);
+    if (rename(current.c_str(), rotated.c_str()) != 0) {
+        unlink(rotated.c_str());
+        rename(current.c_str(), rotated.c_str());
+    }
 }
 
-// Board to module, byte by byte; the module wants CR after every LF.
+// Board to module in one write per block; the module wants CR after every LF.
 void board_to_module()
 {
-    memset(bridge.buffer, 0, sizeof bridge.buffer);
     log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_SRC, __LINE__);
     ssize_t n = read(bridge.board_fd, bridge.buffer, TRANSFER_SIZE);
-    if (n <= 0)
+    if (n <= 0) {
+        bridge.idle = true;
         return;
+    }
+    bridge.buffer[n] = 0;
     log_print(LOG_DEBUG, "[%s %d] Debug： serial port read byte %d, content:%s", LOG_SRC, __LINE__,
               static_cast<int>(n), bridge.buffer);
+    size_t out = 0;
     for (ssize_t i = 0; i < n; ++i) {
         char byte = bridge.buffer[i];
-        (void)!write(bridge.module_fd, &byte, 1);
+        bridge.translated[out++] = byte;
         log_print(LOG_DEBUG, "[%s %d] Debug： send byte %02x", LOG_SRC, __LINE__, static_cast<int>(byte));
         if (byte == '\n')
-            (void)!write(bridge.module_fd, "\r", 1);
+            bridge.translated[out++] = '\r';
     }
+    write_all(bridge.module_fd, bridge.translated, out);
     append_capture(bridge.buffer, static_cast<size_t>(n));
 }
 
-// Module to board, unchanged, after waiting up to a second for the module.
+// Module to board, unchanged.
 void module_to_board()
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(bridge.module_fd, &readable);
-    timeval timeout = {1, 0};
-    int ready = select(bridge.module_fd + 1, &readable, nullptr, nullptr, &timeout);
-    memset(bridge.buffer, 0, sizeof bridge.buffer);
-    if (ready == 0)
-        return;
     ssize_t n = read(bridge.module_fd, bridge.buffer, TRANSFER_SIZE);
-    if (n <= 0)
+    if (n <= 0) {
+        bridge.idle = true;
         return;
+    }
     log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_SRC, __LINE__, static_cast<int>(n));
-    (void)!write(bridge.board_fd, bridge.buffer, static_cast<size_t>(n));
+    write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n));
+}
+
+// Waits on both ports at once and moves whatever arrived straight away.
+[[noreturn]] void run_bridge()
+{
+    for (;;) {
+        pollfd ports[2] = {{bridge.board_fd, POLLIN, 0}, {bridge.module_fd, POLLIN, 0}};
+        int ready = poll(ports, 2, WAIT_TIMEOUT_MS);
+        if (ready < 0 && errno != EINTR)
+            bridge.idle = true;
+        if (ready > 0) {
+            if (ports[0].revents)
+                board_to_module();
+            if (ports[1].revents)
+                module_to_board();
+        }
+        // A port that reports readable but gives nothing (a hung-up line, an
+        // error) would spin the loop; pause as the old cycle did.
+        if (bridge.idle) {
+            bridge.idle = false;
+            usleep(ERROR_PAUSE_US);
+        }
+    }
 }
 
 void open_board_port(bool default_path)
@@ -140,7 +212,9 @@ void open_board_port(bool default_path)
     RootedPath rooted(bridge.board_path);
     if (default_path)
         path = rooted.c_str();
-    bridge.board_fd = open(path, O_RDWR);
+    // O_NOCTTY: the board port must never become our controlling terminal,
+    // or its hang-up would end the bridge with SIGHUP.
+    bridge.board_fd = open(path, O_RDWR | O_NOCTTY);
     if (bridge.board_fd < 0) {
         log_print(LOG_ERROR, "[%s %d] Error： serialport error", LOG_SRC, __LINE__);
     } else {
@@ -187,9 +261,5 @@ int main(int argc, char** argv)
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： start module serial loop", LOG_SRC, __LINE__);
 
-    for (;;) {
-        board_to_module();
-        module_to_board();
-        usleep(CYCLE_PAUSE_US);
-    }
+    run_bridge();
 }

@@ -4,15 +4,19 @@
 #include <cstring>
 #include <ctime>
 #include <sys/select.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "brenlow_state.h"
 #include "log.h"
+#include "shown_text.h"
 
 namespace {
 
 // Pause between the modem write and the read, so the echo has begun to arrive.
 constexpr useconds_t AT_ANSWER_PAUSE_US = 400000;
+// Time a modem takes to leave PDU entry after an ESC and answer it.
+constexpr useconds_t AT_CANCEL_PAUSE_US = 500000;
 // Once the 1-second select budget is spent, polls are spaced out by this
 // much so a wait-full read does not spin on the CPU until its deadline.
 constexpr useconds_t AT_IDLE_POLL_US = 20000;
@@ -22,9 +26,11 @@ constexpr useconds_t AT_IDLE_POLL_US = 20000;
 int at_write(int fd, const char* cmd)
 {
     int len = static_cast<int>(strlen(cmd));
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd: %s,len=%d", LOG_SRC, __LINE__, cmd, len);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd: %s,len=%d", LOG_SRC, __LINE__, Shown(cmd).c_str(), len);
     if (write(fd, cmd, len) < 0) {
         log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_SRC, __LINE__, fd);
+        // A port that refuses writes is gone; the batch must not be spent on it.
+        brenlow.modem_lost = true;
         return -1;
     }
     return 1;
@@ -57,7 +63,7 @@ int read_datas(int fd, char* buffer, int timeout, int wait_mode)
                 got = true;
             }
             log_print(LOG_DEBUG, "[%s %d] Debug： read_datas:%d,%s", LOG_SRC, __LINE__, static_cast<int>(n),
-                      buffer);
+                      Shown(buffer).c_str());
         } else if (total > 0 && wait_mode == 0) {
             break;
         }
@@ -78,11 +84,32 @@ int at_command(int fd, const char* cmd, char* response, int timeout, int wait_mo
     usleep(AT_ANSWER_PAUSE_US);
     response[0] = '\0';
     read_datas(fd, response, timeout, wait_mode);
-    log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_SRC, __LINE__, response);
+    log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_SRC, __LINE__, Shown(response).c_str());
     return 0;
 }
 
 int str_contains(const char* text, const char* pattern)
 {
     return strstr(text, pattern) ? 1 : 0;
+}
+
+bool hex_only(const char* text, int length)
+{
+    if (length <= 0)
+        return false;
+    for (int i = 0; i < length; ++i) {
+        char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+void cancel_pending_submission(int fd)
+{
+    static const char escape = 0x1B;
+    if (write(fd, &escape, 1) != 1)
+        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_SRC, __LINE__, fd);
+    usleep(AT_CANCEL_PAUSE_US);
+    tcflush(fd, TCIFLUSH);
 }

@@ -12,3 +12,9 @@ int at_write(int fd, const char* cmd);
 // Fills buffer (AT_RESPONSE_SIZE bytes). Always returns 1.
 int read_datas(int fd, char* buffer, int timeout, int wait_mode);
 int str_contains(const char* text, const char* pattern);
+// True when text holds hex digits only (at least one): the only outside
+// bytes the modem is ever sent sit inside the hex PDU.
+bool hex_only(const char* text, int length);
+// Aborts whatever the modem may still wait for (a PDU after the "> "
+// prompt, left by a process that was killed) and drops its answers.
+void cancel_pending_submission(int fd);

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "at_channel.h"
 #include "brenlow_state.h"
 #include "config.h"
 #include "log.h"
@@ -12,6 +13,7 @@
 #include "rssi_alarm.h"
 #include "serial.h"
 #include "sms_config.h"
+#include "shown_text.h"
 #include "sms_manager.h"
 #include "sms_spool.h"
 
@@ -72,10 +74,13 @@ int main(int argc, char** argv)
     if (claim == PidClaim::CreateFailed)
         log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_SRC, __LINE__, args.pidfile);
     if (fd == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_SRC, __LINE__, args.device);
+        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_SRC, __LINE__, Shown(args.device).c_str());
         return 0;
     }
     setup_port(fd, 115200, 8, 'N', 1, 1);
+    // A process killed during a submission leaves the modem waiting for its
+    // PDU; whatever is written next would be taken as part of it.
+    cancel_pending_submission(fd);
     set_modem_fd(fd);
     set_device_path(args.device);
 
@@ -86,8 +91,10 @@ int main(int argc, char** argv)
     set_alarm_status(path_exists("/var/run/RSSIALARM") ? 1 : 0);
     time_t last_poll = time(nullptr);
 
-    // The device path comes from the command line and is tested as given.
-    while (access(args.device, F_OK) == 0) {
+    // The device path comes from the command line and is tested as given. A
+    // port that refuses writes is as good as gone: leaving lets the service
+    // manager start us again on the modem once it is back.
+    while (!brenlow.modem_lost && access(args.device, F_OK) == 0) {
         if (config->enabled == 1 && args.module_index != 2) {
             sendmessage();
             recvmessage();
@@ -98,6 +105,9 @@ int main(int argc, char** argv)
         }
         sleep(LOOP_PAUSE_S);
     }
+    if (brenlow.modem_lost)
+        log_print(LOG_ERROR, "[%s %d] Error： modem %s stopped taking writes, exiting", LOG_SRC, __LINE__,
+                  Shown(args.device).c_str());
     fprintf(stderr, "device %s not existed\n", args.device);
     unlink(args.pidfile);
     return 0;

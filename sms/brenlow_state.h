@@ -10,6 +10,9 @@ constexpr int DEVICE_PATH_SIZE = 64;
 // Last spool message, for the repeat test: number and text plus terminators.
 constexpr int SPOOL_NUMBER_SIZE = 17;
 constexpr int SMS_TEXT_SIZE = 161;
+// The last PDU a read script printed, kept for the journal of a message
+// that cannot be delivered.
+constexpr int LAST_PDU_SIZE = 1024;
 
 enum class SmsMode { Unset = -1, Gsm = 0, Cdma = 1 };
 
@@ -23,11 +26,20 @@ struct BrenlowState {
     char gsm_response[AT_RESPONSE_SIZE] = {};
     char cdma_response[AT_RESPONSE_SIZE] = {};
 
+    char last_pdu[LAST_PDU_SIZE] = {};
+
     SmsConfig config = {};
     bool config_loaded = false;
 
     char last_sent_number[SPOOL_NUMBER_SIZE] = {};
     char last_sent_text[SMS_TEXT_SIZE] = {};
+    // The spool line at the head of the batch whose sends failed: its hash
+    // and the attempts so far, so it is given up after the last one.
+    unsigned retry_hash = 0;
+    int retry_attempts = 0;
+
+    // Set when a write to the modem failed: the device went away under us.
+    bool modem_lost = false;
 
     int alarm_status = 0;
     int failed_counter = 0;

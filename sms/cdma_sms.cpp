@@ -7,6 +7,7 @@
 #include "cdma_pdu.h"
 #include "config.h"
 #include "log.h"
+#include "shown_text.h"
 #include "sms_manager.h"
 #include "sms_text.h"
 
@@ -29,14 +30,29 @@ int cdma_send_pdumessage(CdmaShortMessage* sm)
     log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_SRC, __LINE__, octets, pdu);
     if (octets == 0)
         return 0;
+    // Anything but hex would reach the modem as commands of its own.
+    if (!hex_only(pdu, end)) {
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        return 0;
+    }
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT^HCMGS=%d\r", octets);
     log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_SRC, __LINE__, cmd);
     log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_SRC, __LINE__, cmd);
     int length_failed = cdma_at_command(cmd, brenlow.cdma_response, 3, AT_WAIT_FULL);
+    bool refused = str_contains(brenlow.cdma_response, "ERROR");
     // The PDU goes out even when the length command could not be written.
     int pdu_failed = cdma_at_command(pdu, brenlow.cdma_response, 5, AT_WAIT_FULL);
-    return length_failed == 0 && pdu_failed == 0;
+    if (length_failed != 0 || pdu_failed != 0)
+        return 0;
+    // A refusal, the network's failure report or silence is no sent message.
+    if (refused || brenlow.cdma_response[0] == '\0' || str_contains(brenlow.cdma_response, "ERROR") ||
+        str_contains(brenlow.cdma_response, "^HCMGSF")) {
+        log_print(LOG_ERROR, "[%s %d] Error： send sms failed, modem answered: %s", LOG_SRC, __LINE__,
+                  Shown(brenlow.cdma_response).c_str());
+        return 0;
+    }
+    return 1;
 }
 
 } // namespace
@@ -66,6 +82,12 @@ int cdma_read_sms(int index, InboxMessage* msg)
         return 0;
     if (get_sms_config()->unicode == 1)
         return cdma_take_text_pdu(output, msg);
+    cdma_take_stored(output, msg);
+    return 1;
+}
+
+void cdma_take_stored(const char* output, InboxMessage* msg)
+{
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
     cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
@@ -79,7 +101,6 @@ int cdma_read_sms(int index, InboxMessage* msg)
     copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
     copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
     take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
-    return 1;
 }
 
 void cdma_delete_sms(int index)
@@ -101,7 +122,7 @@ int cdma_send_sms(const char* number, const char* text)
     size_t len = strnlen(text, CDMA_TEXT_MAX);
     memcpy(sm.tp_ud, text, len);
     sm.msgLen = static_cast<unsigned char>(len);
-    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_SRC, __LINE__, text, number,
-              static_cast<int>(sm.msgLen));
+    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_SRC, __LINE__, Shown(text).c_str(),
+              Shown(number).c_str(), static_cast<int>(sm.msgLen));
     return cdma_send_pdumessage(&sm);
 }

@@ -36,6 +36,11 @@ int gsm_submit_pdu(char* pdu, int hex_length)
     int end = static_cast<int>(strlen(pdu));
     if (end + 1 >= PDU_TEXT_SIZE)
         return 0;
+    // Anything but hex would reach the modem as commands of its own.
+    if (!hex_only(pdu, end)) {
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        return 0;
+    }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
     char cmd[32];
@@ -105,6 +110,12 @@ int gsm_read_sms(int index, InboxMessage* msg)
         return 0;
     if (get_sms_config()->unicode == 1)
         return gsm_take_text_pdu(output, msg);
+    gsm_take_stored(output, msg);
+    return 1;
+}
+
+void gsm_take_stored(const char* output, InboxMessage* msg)
+{
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     gsm_decode_pdu(output, &sm);
@@ -118,7 +129,6 @@ int gsm_read_sms(int index, InboxMessage* msg)
     copy_text(scts, sizeof scts, sm.scts, sizeof sm.scts);
     copy_text(text, sizeof text, sm.tp_ud, sizeof sm.tp_ud);
     take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
-    return 1;
 }
 
 void gsm_delete_sms(int index)

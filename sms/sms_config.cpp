@@ -6,8 +6,10 @@
 
 #include "brenlow_state.h"
 #include "config.h"
+#include "line_reader.h"
 #include "log.h"
 #include "paths.h"
+#include "shown_text.h"
 #include "unique_fd.h"
 
 namespace {
@@ -77,7 +79,7 @@ int parse_phone_line(const char* line, PhoneEntry* entry)
     memcpy(entry->number, line + spans[2].start, len);
     trim_crlf(entry->number);
     log_print(LOG_INFO, "[%s %d] Info： Phone Number:%s %d, sms command:%d, sms alarm: %d ", LOG_SRC, __LINE__,
-              entry->number, static_cast<int>(strlen(entry->number)), entry->command, entry->alarm);
+              Shown(entry->number).c_str(), static_cast<int>(strlen(entry->number)), entry->command, entry->alarm);
     return strlen(entry->number) < 2 ? -1 : 1;
 }
 
@@ -90,14 +92,17 @@ void load_phone_list()
     while (*tail)
         tail = &(*tail)->next;
     char line[PHONE_LINE_SIZE];
-    while (fgets(line, sizeof line, file.get())) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： %s", LOG_SRC, __LINE__, line);
+    bool cut = false;
+    // The tail of an over-long line must not become an entry of its own.
+    while (read_whole_line(file.get(), line, sizeof line, &cut)) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： %s", LOG_SRC, __LINE__, Shown(line).c_str());
         PhoneEntry parsed;
         int kept = parse_phone_line(line, &parsed);
         if (kept == 0)
             continue;
         if (kept < 0) {
-            log_print(LOG_ERROR, "[%s %d] Error： no phone number is detected %s", LOG_SRC, __LINE__, line);
+            log_print(LOG_ERROR, "[%s %d] Error： no phone number is detected %s", LOG_SRC, __LINE__,
+                      Shown(line).c_str());
             continue;
         }
         // Entries live for the whole process; the list is never freed. malloc
@@ -106,7 +111,8 @@ void load_phone_list()
         if (!entry)
             break;
         *entry = parsed;
-        log_print(LOG_DEBUG, "[%s %d] Debug： add phone number(%s) into list ", LOG_SRC, __LINE__, entry->number);
+        log_print(LOG_DEBUG, "[%s %d] Debug： add phone number(%s) into list ", LOG_SRC, __LINE__,
+                  Shown(entry->number).c_str());
         *tail = entry;
         tail = &entry->next;
     }

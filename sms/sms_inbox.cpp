@@ -5,14 +5,13 @@
 #include "config.h"
 #include "gsm_alphabet.h"
 #include "log.h"
+#include "shown_text.h"
 #include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_spool.h"
 #include "sms_text.h"
 
 namespace {
-
-constexpr const char* RECORD_PATH = "/etc/config/sms_record";
 
 // CDMA keeps the raw BCD octets of the time stamp: shown as their hex digits
 // they read like the GSM digits, so one format serves both.
@@ -49,26 +48,46 @@ const char* format_scts(const char* stamp)
 
 void record_received(const InboxMessage* msg)
 {
-    record_received_text(msg->sender, msg->text);
+    char now[32] = {};
+    get_datetime_str(now);
+    append_record_line("Received SMS: sender: %s; time: %s; msg: %s\n", Shown(msg->sender).c_str(), now,
+                       Shown(msg->text).c_str());
+}
+
+void record_undeliverable(const InboxMessage* msg)
+{
+    char now[32] = {};
+    get_datetime_str(now);
+    append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
+                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
 }
 
 void record_received_text(const char* sender, const char* text)
 {
+    if (strlen(text) < INBOX_TEXT_SIZE) {
+        InboxMessage msg;
+        memset(&msg, 0, sizeof msg);
+        snprintf(msg.sender, sizeof msg.sender, "%s", sender);
+        snprintf(msg.text, sizeof msg.text, "%s", text);
+        record_received(&msg);
+        return;
+    }
+    // A long (joined or Unicode) message is kept whole, escaped like every line.
     char now[32] = {};
     get_datetime_str(now);
-    // A joined long message is kept whole; other lines are cut as ever.
-    char line[RECORD_LINE_SIZE + CONCAT_TEXT_SIZE];
-    size_t size = strlen(text) < INBOX_TEXT_SIZE ? RECORD_LINE_SIZE : sizeof line;
-    snprintf(line, size, "Received SMS: sender: %s; time: %s; msg: %s\n", sender, now, text);
-    append_text_file(RECORD_PATH, line);
+    static char shown[4 * CONCAT_TEXT_SIZE];
+    escape_controls(shown, sizeof shown, text);
+    static char line[sizeof shown + SHOWN_TEXT_SIZE + 128];
+    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", Shown(sender).c_str(), now, shown);
+    append_text_file("/etc/config/sms_record", line);
 }
 
 void handle_received_text(int index, const char* sender, const char* stamp, const char* text)
 {
     char digits[INBOX_STAMP_SIZE] = {};
     stamp_digits(stamp, digits, sizeof digits);
-    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__, sender,
-              format_scts(digits), text);
+    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
+              Shown(sender).c_str(), format_scts(digits), Shown(text).c_str());
     record_received_text(sender, text);
     if (index >= 0)
         sms_del(index);
@@ -104,14 +123,21 @@ void recvmessage()
             log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_SRC, __LINE__);
             return;
         }
-        if (msg.sender[0] == '\0')
+        // Without a sender (or a PDU that decodes) a message can be neither
+        // answered nor handled; kept, it would hold its slot for ever.
+        if (msg.sender[0] == '\0') {
+            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_SRC,
+                      __LINE__, index, Shown(brenlow.last_pdu).c_str());
+            record_undeliverable(&msg);
+            sms_del(index);
             continue;
+        }
         if (config->unicode == 1 && inbox_take_text(index, &msg))
             continue;
         char digits[INBOX_STAMP_SIZE] = {};
         stamp_digits(msg.stamp, digits, sizeof digits);
         log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
-                  msg.sender, format_scts(digits), msg.text);
+                  Shown(msg.sender).c_str(), format_scts(digits), Shown(msg.text).c_str());
         record_received(&msg);
         sms_del(index);
         if (config->enabled == 1)

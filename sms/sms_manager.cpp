@@ -7,19 +7,34 @@
 #include "config.h"
 #include "log.h"
 #include "paths.h"
+#include "shell_quote.h"
+#include "shown_text.h"
 
 namespace {
 
 // The read command: device path and rooted script path included.
 constexpr int READ_COMMAND_SIZE = 512;
+// One quoted word of the read command: a path with every quote escaped.
+constexpr int QUOTED_PATH_SIZE = 256;
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
 int build_read_command(char* out, int size, int index, const char* script)
 {
     // The script path sits inside the command text, so it is rooted here.
-    int n = snprintf(out, size, "SMS_INDEX=%d gcom -d %s -s %s", index & 0xFF, get_device_path(),
-                     RootedPath(script).c_str());
+    // Both paths come from outside (command line, ROUTER_ROOT): one shell
+    // word each, whatever they hold.
+    char device[QUOTED_PATH_SIZE];
+    char rooted[QUOTED_PATH_SIZE];
+    if (shell_quote(device, sizeof device, get_device_path()) < 0 ||
+        shell_quote(rooted, sizeof rooted, RootedPath(script).c_str()) < 0)
+        return -1;
+    int n = snprintf(out, size, "SMS_INDEX=%d gcom -d %s -s %s", index & 0xFF, device, rooted);
     return n < 0 || n >= size ? -1 : 0;
 }
 
@@ -28,12 +43,13 @@ int read_stored_pdu(int index, const char* script, char* output, int size)
     char cmd[READ_COMMAND_SIZE] = {};
     if (build_read_command(cmd, sizeof cmd, index, script) != 0) {
         log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
-                  get_device_path());
+                  Shown(get_device_path()).c_str());
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, cmd);
+    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, Shown(cmd).c_str());
     run_cmd_line(cmd, output, size);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, output);
+    copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output, size);
+    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, Shown(output).c_str());
     return output[0] != '\0';
 }
 
@@ -49,7 +65,7 @@ void copy_text(char* out, size_t size, const char* text, size_t field)
 void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
-              __LINE__, sca, tpa, pid, text, scts);
+              __LINE__, Shown(sca).c_str(), Shown(tpa).c_str(), pid, Shown(text).c_str(), Shown(scts).c_str());
     copy_text(msg->sender, sizeof msg->sender, tpa, strlen(tpa));
     copy_text(msg->stamp, sizeof msg->stamp, scts, strlen(scts));
     copy_text(msg->text, sizeof msg->text, text, strlen(text));
@@ -88,8 +104,28 @@ void sms_del(int index)
         cdma_delete_sms(index & 0xFF);
 }
 
+int bad_number_byte(const char* number)
+{
+    if (number[0] == '\0')
+        return 0;
+    for (int i = 0; number[i]; ++i) {
+        char c = number[i];
+        bool ok = brenlow.sms_mode == SmsMode::Gsm ? is_digit(c) || (c == '+' && i == 0 && number[1] != '\0')
+                                                   : is_digit(c) || c == '*' || c == '#';
+        if (!ok)
+            return i;
+    }
+    return -1;
+}
+
 int sms_send(const char* number, const char* text)
 {
+    int bad = bad_number_byte(number);
+    if (bad >= 0) {
+        log_print(LOG_ERROR, "[%s %d] Error： number %s refused: byte 0x%02X at %d", LOG_SRC, __LINE__,
+                  Shown(number).c_str(), static_cast<unsigned char>(number[bad]), bad);
+        return 0;
+    }
     if (brenlow.sms_mode == SmsMode::Gsm) {
         gsm_sms_init();
         return gsm_send_sms(number, text);

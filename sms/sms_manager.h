@@ -22,8 +22,13 @@ void sms_manager_init(int cdma_flag, int enabled);
 // 1 when the read script printed something, 0 when it printed nothing.
 int sms_read(int index, InboxMessage* msg);
 void sms_del(int index);
-// Non-zero when the message was handed to the modem.
+// Non-zero when the message was handed to the modem. A number that
+// bad_number_byte refuses is never sent.
 int sms_send(const char* number, const char* text);
+// Position of the first byte of number the mode's encoder must not get, -1
+// for a clean number: an optional leading "+" and digits in GSM mode, the
+// DTMF digits, "*" and "#" in CDMA mode. An empty number is refused at 0.
+int bad_number_byte(const char* number);
 
 // Builds the gcom read command for a slot; -1 when it does not fit.
 int build_read_command(char* out, int size, int index, const char* script);
@@ -39,6 +44,8 @@ void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void gsm_sms_init();
 int gsm_read_sms(int index, InboxMessage* msg);
+// Decodes the PDU line a read script printed into msg.
+void gsm_take_stored(const char* output, InboxMessage* msg);
 void gsm_delete_sms(int index);
 int gsm_send_sms(const char* number, const char* text);
 
@@ -46,5 +53,6 @@ int gsm_send_sms(const char* number, const char* text);
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void cdma_sms_init();
 int cdma_read_sms(int index, InboxMessage* msg);
+void cdma_take_stored(const char* output, InboxMessage* msg);
 void cdma_delete_sms(int index);
 int cdma_send_sms(const char* number, const char* text);

@@ -11,6 +11,7 @@
 #include "period.h"
 #include "settings.h"
 #include "speed.h"
+#include "uci_check.h"
 
 namespace {
 
@@ -112,6 +113,10 @@ int main(int argc, char** argv)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);
     log_set_file("/var/log/mk.log");
+    char refusal[UCI_REFUSAL_SIZE];
+    if (uci_package_refused(TRAFFIC_PACKAGE, refusal, sizeof refusal))
+        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_SRC, __LINE__,
+                  TRAFFIC_PACKAGE, refusal);
     if (moskar.settings.enabled == 0)
         log_print(LOG_WARNING, "[%s %d] Warning： traffic limitation functionality is not enabled", LOG_SRC, __LINE__);
     if (argc >= 3 && argv[2][0])

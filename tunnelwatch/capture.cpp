@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "keepalive.h"
+#include "shell_quote.h"
 #include "syslog_log.h"
 #include "watchdog.h"
 
@@ -14,7 +15,11 @@ namespace {
 
 // Captured bytes kept per packet: far more than a keepalive needs.
 constexpr int SNAPSHOT_LENGTH = 1024;
-constexpr const char* GRE_FILTER = "proto gre";
+// Kernel ring of one capture handle, 64 KiB: with the filter in the kernel
+// only GRE reaches it, and this held every keepalive at one a second beside a
+// flooded link. libpcap's default (about 2 MB a handle) was most of the
+// daemon's memory, and grew resident as the kernel went round the ring.
+constexpr int CAPTURE_BUFFER_SIZE = 64 * 1024;
 
 // Link headers in front of the outer IPv4 header.
 constexpr size_t COOKED_HEADER = 16;   // Linux cooked capture ("any")
@@ -42,7 +47,7 @@ bool is_gre_between(const u_char* ip, const sockaddr_in& src, const sockaddr_in&
         && same_address(ip + 16, dst);
 }
 
-// Compiles and installs "proto gre"; failures leave the capture unfiltered.
+// Compiles and installs the GRE filter; failures leave the capture unfiltered.
 void install_filter(pcap_t* handle)
 {
     bpf_program program;
@@ -69,6 +74,7 @@ pcap_t* open_capture(const char* dev, char* errbuf)
     pcap_set_promisc(handle, 0);
     pcap_set_timeout(handle, 0);
     pcap_set_immediate_mode(handle, 1);
+    pcap_set_buffer_size(handle, CAPTURE_BUFFER_SIZE);
     if (pcap_activate(handle) < 0) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(handle));
         pcap_close(handle);
@@ -257,8 +263,18 @@ void process_reply(u_char*, const pcap_pkthdr* header, const u_char* packet)
 
 void run_state_script(const char* word)
 {
+    // The name comes from the configuration: quoted, it reaches the script as
+    // one word whatever it holds, and nothing in it runs.
+    char name[SCRIPT_CMD_SIZE];
     char cmd[SCRIPT_CMD_SIZE];
-    snprintf(cmd, sizeof cmd, "/usr/sbin/skellan %s %s", watch.settings.gname, word);
+    int n = -1;
+    if (shell_quote(name, sizeof name, watch.settings.gname) >= 0)
+        n = snprintf(cmd, sizeof cmd, "/usr/sbin/skellan %s %s", name, word);
+    // A cut command would lose its closing quote or its word: run none.
+    if (n < 0 || static_cast<size_t>(n) >= sizeof cmd) {
+        syslog_noticef("tunnel name too long for \"/usr/sbin/skellan <name> %s\", script not run", word);
+        return;
+    }
     syslog_debug(cmd);
     run_cmd(cmd);
 }

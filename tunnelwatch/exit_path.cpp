@@ -7,6 +7,7 @@
 
 #include "registry.h"
 #include "syslog_log.h"
+#include "watch.h"
 #include "watchdog.h"
 
 namespace {
@@ -45,8 +46,7 @@ void cleanup_and_exit(int status)
 
     // No stop handler may reach a handle while it is being closed.
     sigset_t stop_set;
-    sigemptyset(&stop_set);
-    sigaddset(&stop_set, SIGINT);
+    stop_signals(&stop_set);
     pthread_sigmask(SIG_BLOCK, &stop_set, nullptr);
 
     if (watch.settings.dev)

@@ -59,6 +59,13 @@ bool cycle_goes_on(unsigned retry)
 
 } // namespace
 
+void stop_signals(sigset_t* set)
+{
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGTERM);
+}
+
 void stop_handler(int)
 {
     watch.stop_requested = 1;
@@ -164,17 +171,19 @@ void start_watch(int retry, int seconds, const char* dev, int mode, int rcv_time
 
     open_raw_sockets();
 
+    // SIGTERM stops the watch as SIGINT does: procd stops and reloads
+    // services with it, and the registry line and closing line must follow.
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = stop_handler;
-    sigemptyset(&action.sa_mask);
+    stop_signals(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
-    // SIGINT is taken by the main thread alone: a worker's sleep is never cut
-    // short by it, and the handler never runs inside a capture callback.
+    // The stop signals are taken by the main thread alone: a worker's sleep is
+    // never cut short by them, and the handler never runs inside a capture callback.
     sigset_t stop_set;
-    sigemptyset(&stop_set);
-    sigaddset(&stop_set, SIGINT);
+    stop_signals(&stop_set);
     pthread_sigmask(SIG_BLOCK, &stop_set, nullptr);
 
     pthread_t threads[3];

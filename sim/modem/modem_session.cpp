@@ -124,17 +124,21 @@ std::string ModemSession::feed(const char* data, size_t n)
         char c = data[i];
         if (input_ == Input::Pdu) {
             if (c == CTRL_Z) {
+                record("PDU " + pdu_raw_ + "^Z");
                 input_ = Input::Line;
                 if (opt_.hold_send_result)
                     held_ = finish_submit();
                 else
                     out += finish_submit();
             } else if (c == ESCAPE) {
+                record("PDU " + pdu_raw_ + "^[");
                 input_ = Input::Line;
                 out += OK;
             } else {
                 if (echo_)
                     out.push_back(c);
+                if (pdu_raw_.size() < MAX_PDU_CHARS)
+                    pdu_raw_.push_back(c);
                 if (c != '\r' && c != '\n' && pdu_.size() < MAX_PDU_CHARS)
                     pdu_.push_back(c);
             }
@@ -145,10 +149,15 @@ std::string ModemSession::feed(const char* data, size_t n)
         if (c == '\r') {
             std::string line;
             line.swap(line_);
+            record(line);
             out += run_command(line);
+            if (vanish_)
+                return out; // the line is gone: nothing after this is read
         } else if (c == '\b' || c == 0x7F) {
             if (!line_.empty())
                 line_.pop_back();
+        } else if (c == ESCAPE) {
+            record("^[");
         } else if (c != '\n' && line_.size() < MAX_LINE) {
             line_.push_back(c);
         }
@@ -169,6 +178,13 @@ std::string ModemSession::run_command(const std::string& line)
         if (line[i] != ' ')
             cmd.push_back(static_cast<char>(toupper(static_cast<unsigned char>(line[i]))));
 
+    if (!opt_.vanish_at.empty() && starts_with(cmd, opt_.vanish_at.c_str()) && ++vanish_seen_ == opt_.vanish_nth) {
+        vanish_ = true;
+        return "";
+    }
+    // A modem that has gone wrong answers ERROR to everything.
+    if (marker(".answer_error"))
+        return ERROR;
     if (cmd.empty() || cmd == "V1" || cmd == "Q0" || cmd == "&C1" || cmd == "&D2" || starts_with(cmd, "+CMEE="))
         return OK;
     if (cmd == "E0" || cmd == "E") {
@@ -287,6 +303,7 @@ std::string ModemSession::start_submit(const std::string& arg, long max_len)
     if (!parse_number(arg, length) || length < 1 || length > max_len)
         return cms_error(304);
     pdu_.clear();
+    pdu_raw_.clear();
     pdu_len_ = length;
     input_ = Input::Pdu;
     return "\r\n> ";
@@ -308,15 +325,45 @@ std::string ModemSession::finish_submit()
         fprintf(stderr, "modemsim: rejected PDU %s: %s\n", pdu_.c_str(), err.c_str());
         return cms_error(304); // invalid PDU mode parameter
     }
-    std::string marker = opt_.store + "/.fail_next_send";
-    if (access(marker.c_str(), F_OK) == 0) {
-        unlink(marker.c_str());
+    std::string once = opt_.store + "/.fail_next_send";
+    bool fail_once = access(once.c_str(), F_OK) == 0;
+    if (fail_once)
+        unlink(once.c_str());
+    if (fail_once || marker(".fail_sends"))
         return gsm ? cms_error(500) : info("^HCMGSF: 500");
-    }
     append_sent(opt_.sent_file, msg);
     std::string mr = std::to_string(next_reference());
     if (gsm)
         return info("+CMGS: " + mr) + OK;
     // The network's confirmation follows the acceptance, as on Huawei CDMA modules.
     return info("^HCMGS: " + mr) + OK + info("^HCMGSS: " + mr);
+}
+
+bool ModemSession::marker(const char* name) const
+{
+    return access((opt_.store + "/" + name).c_str(), F_OK) == 0;
+}
+
+// One line per command line or PDU, control bytes written as \xNN, so a
+// test can tell exactly what reached the modem.
+void ModemSession::record(const std::string& what) const
+{
+    if (opt_.record_file.empty())
+        return;
+    std::string line;
+    for (unsigned char c : what) {
+        char hex[8];
+        if (c < 0x20 || c >= 0x7F || c == '\\') {
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            line += hex;
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    line.push_back('\n');
+    int fd = open(opt_.record_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+        fprintf(stderr, "modemsim: cannot append to %s\n", opt_.record_file.c_str());
+    if (fd >= 0)
+        close(fd);
 }

@@ -14,6 +14,11 @@ struct ModemOptions {
     std::string store;     // message store directory
     std::string sent_file; // one line per accepted submission
     bool hold_send_result = false; // keep a submission's result for take_send_result()
+    std::string record_file; // every command line and PDU received, one a line
+    // The modem vanishes when the vanish_nth command (counted from 1) that
+    // starts with vanish_at (as written after "AT", e.g. "+CMGS") arrives.
+    std::string vanish_at;
+    int vanish_nth = 1;
 };
 
 // The sent-file form of a text: newlines and carriage returns written as
@@ -29,6 +34,21 @@ public:
     // True when no command line or PDU is half received.
     bool idle() const { return input_ == Input::Line && line_.empty(); }
     bool echo() const { return echo_; }
+    // True once when the modem is to vanish (vanish_at reached).
+    bool take_vanish()
+    {
+        bool v = vanish_;
+        vanish_ = false;
+        return v;
+    }
+    // A modem that came back starts as after power-on: no half-received input.
+    void power_on()
+    {
+        echo_ = true;
+        input_ = Input::Line;
+        line_.clear();
+        pdu_.clear();
+    }
     // The result of the last submission when hold_send_result is set (the
     // network's answer, which the caller may deliver late); empty if none.
     std::string take_send_result()
@@ -49,6 +69,8 @@ private:
     std::string start_submit(const std::string& arg, long max_len);
     std::string finish_submit();
     int next_reference();
+    void record(const std::string& what) const;
+    bool marker(const char* name) const;
 
     ModemOptions opt_;
     bool echo_ = true;
@@ -58,5 +80,8 @@ private:
     std::string held_;
     long pdu_len_ = 0;
     int reference_ = 0;
+    int vanish_seen_ = 0;
+    bool vanish_ = false;
+    std::string pdu_raw_; // the PDU entry as received, for the record
     std::set<std::string> read_; // "index:pdu" of messages shown once (status read)
 };

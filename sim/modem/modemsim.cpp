@@ -2,10 +2,12 @@
 // received messages into its store.
 //
 //   modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]
+//            [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS]
 //   modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT
 //            [--index N] [--ucs2] [--time "YY/MM/DD,hh:mm:ss[+zz]"] [--smsc NUMBER]
 //            [--concat REF/TOTAL/SEQ]
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -45,13 +47,16 @@ void on_signal(int)
 
 struct Args {
     std::string mode, device, store, sent, log, from, text, time, index, concat, smsc = DEFAULT_SMSC;
+    std::string record, vanish_at;
     long send_delay_ms = 0;
+    long vanish_for_ms = 1000;
     bool ucs2 = false;
 };
 
 int usage()
 {
     fputs("usage: modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]\n"
+          "                [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS]\n"
           "       modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT [--index N] [--ucs2]\n"
           "                [--time \"YY/MM/DD,hh:mm:ss[+zz]\"] [--smsc NUMBER] [--concat REF/TOTAL/SEQ]\n",
           stderr);
@@ -89,6 +94,12 @@ bool parse_args(int argc, char** argv, int first, Args& a)
             a.index = val;
         else if (opt == "--send-delay")
             a.send_delay_ms = strtol(val.c_str(), nullptr, 10);
+        else if (opt == "--record")
+            a.record = val;
+        else if (opt == "--vanish-at")
+            a.vanish_at = val;
+        else if (opt == "--vanish-for")
+            a.vanish_for_ms = strtol(val.c_str(), nullptr, 10);
         else if (opt == "--concat")
             a.concat = val;
         else if (opt == "--smsc")
@@ -209,6 +220,64 @@ void write_all(int fd, const std::string& out)
     }
 }
 
+// The pty of the modem and the link hosts open.
+struct Line {
+    int master = -1;
+    int slave = -1;
+    std::string slave_name;
+};
+
+bool open_line(const std::string& device, Line& line)
+{
+    line.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (line.master < 0 || grantpt(line.master) != 0 || unlockpt(line.master) != 0) {
+        perror("modemsim: posix_openpt");
+        return false;
+    }
+    line.slave_name = ptsname(line.master);
+    // Held open for the whole run: the master then never sees a hang-up while
+    // hosts open and close the line in turns, and the raw settings stay.
+    line.slave = open(line.slave_name.c_str(), O_RDWR | O_NOCTTY);
+    if (line.slave < 0) {
+        perror("modemsim: open slave");
+        return false;
+    }
+    struct termios tio;
+    tcgetattr(line.slave, &tio);
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tcsetattr(line.slave, TCSANOW, &tio);
+    fcntl(line.master, F_SETFL, fcntl(line.master, F_GETFL) | O_NONBLOCK);
+
+    char target[256];
+    if (readlink(device.c_str(), target, sizeof target - 1) >= 0)
+        unlink(device.c_str()); // a stale link from an earlier run
+    if (symlink(line.slave_name.c_str(), device.c_str()) != 0) {
+        fprintf(stderr, "modemsim: cannot create link %s: %s\n", device.c_str(), strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes the link (if it is still ours) and closes the pty: hosts that hold
+// the line open get errors from then on.
+void close_line(const std::string& device, Line& line)
+{
+    char target[256];
+    ssize_t tl = readlink(device.c_str(), target, sizeof target - 1);
+    if (tl >= 0) {
+        target[tl] = '\0';
+        if (line.slave_name == target)
+            unlink(device.c_str());
+    }
+    if (line.slave >= 0)
+        close(line.slave);
+    if (line.master >= 0)
+        close(line.master);
+    line = Line();
+}
+
 int serve_main(const Args& a)
 {
     if (a.device.empty() || a.store.empty())
@@ -220,35 +289,9 @@ int serve_main(const Args& a)
     opt.sent_file = a.sent.empty() ? a.store + "/sent.log" : a.sent;
     opt.hold_send_result = a.send_delay_ms > 0;
 
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        perror("modemsim: posix_openpt");
+    Line line;
+    if (!open_line(a.device, line))
         return 1;
-    }
-    std::string slave_name = ptsname(master);
-    // Held open for the whole run: the master then never sees a hang-up while
-    // hosts open and close the line in turns, and the raw settings stay.
-    int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-    if (slave < 0) {
-        perror("modemsim: open slave");
-        return 1;
-    }
-    struct termios tio;
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    char target[256];
-    ssize_t tl = readlink(a.device.c_str(), target, sizeof target - 1);
-    if (tl >= 0)
-        unlink(a.device.c_str()); // a stale link from an earlier run
-    if (symlink(slave_name.c_str(), a.device.c_str()) != 0) {
-        fprintf(stderr, "modemsim: cannot create link %s: %s\n", a.device.c_str(), strerror(errno));
-        return 1;
-    }
     FILE* log = a.log.empty() ? nullptr : fopen(a.log.c_str(), "a");
 
     struct sigaction sa;
@@ -258,18 +301,25 @@ int serve_main(const Args& a)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    printf("modemsim: %s modem on %s -> %s\n", a.mode.c_str(), a.device.c_str(), slave_name.c_str());
+    printf("modemsim: %s modem on %s -> %s\n", a.mode.c_str(), a.device.c_str(), line.slave_name.c_str());
     fflush(stdout);
 
     // Opens and closes of the line by hosts: when the last one closes, what
     // it left unread is dropped, as a serial port loses it on its final close.
     int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch >= 0 && inotify_add_watch(watch, slave_name.c_str(), IN_OPEN | IN_CLOSE) < 0) {
-        close(watch);
-        watch = -1;
-    }
+    int watched = watch >= 0 ? inotify_add_watch(watch, line.slave_name.c_str(), IN_OPEN | IN_CLOSE) : -1;
     int openers = 0;
 
+    opt.record_file = a.record;
+    std::string vanish = a.vanish_at;
+    size_t colon = vanish.rfind(':');
+    if (colon != std::string::npos) {
+        opt.vanish_nth = atoi(vanish.c_str() + colon + 1);
+        vanish.resize(colon);
+    }
+    for (char& c : vanish)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    opt.vanish_at = vanish;
     ModemSession session(opt);
     char buf[512];
     // A submission's result waiting for its network delay.
@@ -281,14 +331,14 @@ int serve_main(const Args& a)
             long long left = held_due - now_ms();
             if (left <= 0) {
                 log_traffic(log, ">>", held.data(), held.size());
-                write_all(master, held);
+                write_all(line.master, held);
                 held.clear();
             } else if (left < wait_ms) {
                 wait_ms = static_cast<int>(left);
             }
         }
-        struct pollfd pfd[2] = {{master, POLLIN, 0}, {watch, POLLIN, 0}};
-        if (poll(pfd, watch >= 0 ? 2 : 1, wait_ms) <= 0)
+        struct pollfd pfd[2] = {{line.master, POLLIN, 0}, {watch, POLLIN, 0}};
+        if (poll(pfd, watched >= 0 ? 2 : 1, wait_ms) <= 0)
             continue;
         if (watch >= 0 && (pfd[1].revents & POLLIN)) {
             alignas(struct inotify_event) char events[1024];
@@ -300,7 +350,7 @@ int serve_main(const Args& a)
                     log_note(log, "line opened");
                 }
                 if ((ev->mask & IN_CLOSE) && openers > 0 && --openers == 0) {
-                    tcflush(slave, TCIFLUSH);
+                    tcflush(line.slave, TCIFLUSH);
                     log_note(log, "line closed by its last host, unread output dropped");
                 }
                 off += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
@@ -308,7 +358,7 @@ int serve_main(const Args& a)
         }
         if (!(pfd[0].revents & POLLIN))
             continue;
-        ssize_t n = read(master, buf, sizeof buf);
+        ssize_t n = read(line.master, buf, sizeof buf);
         if (n <= 0) {
             usleep(10000);
             continue;
@@ -317,7 +367,25 @@ int serve_main(const Args& a)
         std::string out = session.feed(buf, static_cast<size_t>(n));
         if (!out.empty()) {
             log_traffic(log, ">>", out.data(), out.size());
-            write_all(master, out);
+            write_all(line.master, out);
+        }
+        if (session.take_vanish()) {
+            // Pulled from the bus: the hosts' descriptors die, the node goes,
+            // and a new one appears when the modem is back.
+            log_note(log, "modem vanished");
+            if (watched >= 0)
+                inotify_rm_watch(watch, watched);
+            close_line(a.device, line);
+            held.clear();
+            for (long long back = now_ms() + a.vanish_for_ms; !g_stop && now_ms() < back;)
+                usleep(20000);
+            if (g_stop || !open_line(a.device, line))
+                break;
+            watched = watch >= 0 ? inotify_add_watch(watch, line.slave_name.c_str(), IN_OPEN | IN_CLOSE) : -1;
+            openers = 0;
+            session.power_on();
+            log_note(log, "modem is back");
+            continue;
         }
         std::string result = session.take_send_result();
         if (!result.empty()) {
@@ -328,16 +396,9 @@ int serve_main(const Args& a)
     if (watch >= 0)
         close(watch);
 
-    tl = readlink(a.device.c_str(), target, sizeof target - 1);
-    if (tl >= 0) {
-        target[tl] = '\0';
-        if (slave_name == target)
-            unlink(a.device.c_str());
-    }
     if (log)
         fclose(log);
-    close(slave);
-    close(master);
+    close_line(a.device, line);
     return 0;
 }
 

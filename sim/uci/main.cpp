@@ -12,7 +12,8 @@ namespace {
 struct Options {
     UciPaths paths = default_paths();
     bool quiet = false;
-    bool real_names = false; // -X: show anonymous sections by name
+    bool strict = true; // -S: skip bad statements instead of refusing the package
+    ShowStyle show;
     std::string delim = " ";
 };
 
@@ -39,12 +40,25 @@ int fail(Status status)
     return 1;
 }
 
-void print_warnings(const PackageSession& session)
+void print_parse_errors(const PackageSession& session)
 {
     if (g_opts.quiet)
         return;
-    for (const std::string& w : session.warnings())
-        fprintf(stderr, "uci: Parse error (%s)\n", w.c_str());
+    for (const ParseError& e : session.errors())
+        fprintf(stderr, "uci: %s\n", format_parse_error(e).c_str());
+}
+
+// Opens a package for a command; on failure reports why (the parse error
+// of a refused package, as the real tool does) and returns false.
+bool open_package(PackageSession& session, bool exclusive)
+{
+    OpenStatus status = session.open(exclusive);
+    print_parse_errors(session);
+    if (status == OpenStatus::ok)
+        return true;
+    if (status != OpenStatus::refused)
+        fail(status == OpenStatus::not_found ? Status::not_found : Status::io_error);
+    return false;
 }
 
 // package[.section[.option]][=value]
@@ -84,12 +98,14 @@ void print(const std::string& text)
 
 int cmd_get(const Key& key)
 {
-    if (key.section.empty() || key.has_value)
+    if (key.has_value)
         return fail(Status::invalid);
-    PackageSession session(g_opts.paths, key.package);
-    if (!session.open(false))
-        return fail(Status::not_found);
-    print_warnings(session);
+    PackageSession session(g_opts.paths, key.package, g_opts.strict);
+    if (!open_package(session, false))
+        return 1;
+    // A package alone prints nothing: only whether it reads.
+    if (key.section.empty())
+        return 0;
     UciSection* section = session.package().find_section(key.section);
     if (!section)
         return fail(Status::not_found);
@@ -104,43 +120,61 @@ int cmd_get(const Key& key)
     return 0;
 }
 
-int cmd_show(const std::vector<Key>& keys)
+// show and export of every package go on past one that does not read.
+int cmd_show(const std::vector<Key>& keys, bool every_package)
 {
     for (const Key& key : keys) {
-        PackageSession session(g_opts.paths, key.package);
-        if (!session.open(false))
-            return fail(Status::not_found);
-        print_warnings(session);
+        PackageSession session(g_opts.paths, key.package, g_opts.strict);
+        if (!open_package(session, false)) {
+            if (every_package)
+                continue;
+            return 1;
+        }
         UciPackage& pkg = session.package();
         if (key.section.empty()) {
-            print(show_package(pkg, g_opts.real_names));
+            print(show_package(pkg, g_opts.show));
             continue;
         }
         UciSection* section = pkg.find_section(key.section);
         if (!section)
             return fail(Status::not_found);
         if (key.option.empty()) {
-            print(show_section(pkg, *section, g_opts.real_names));
+            print(show_section(pkg, *section, g_opts.show));
             continue;
         }
         UciOption* option = section->find_option(key.option);
         if (!option)
             return fail(Status::not_found);
-        print(show_option(pkg, *section, *option, g_opts.real_names));
+        print(show_option(pkg, *section, *option, g_opts.show));
     }
     return 0;
 }
 
-int cmd_export(const std::vector<Key>& keys)
+int cmd_export(const std::vector<Key>& keys, bool every_package)
 {
     for (const Key& key : keys) {
-        PackageSession session(g_opts.paths, key.package);
-        if (!session.open(false))
-            return fail(Status::not_found);
-        print_warnings(session);
+        PackageSession session(g_opts.paths, key.package, g_opts.strict);
+        if (!open_package(session, false)) {
+            if (every_package)
+                continue;
+            return 1;
+        }
         print(export_package(session.package()));
     }
     return 0;
+}
+
+// Whether a set changes nothing: the real tool then records no change,
+// so a commit leaves the file alone.
+bool set_is_no_change(UciPackage& pkg, const DeltaEntry& entry)
+{
+    UciSection* section = pkg.find_section(entry.section);
+    if (!section)
+        return false;
+    if (entry.option.empty())
+        return section->type == entry.value;
+    UciOption* option = section->find_option(entry.option);
+    return option && !option->is_list && option->values.size() == 1 && option->values[0] == entry.value;
 }
 
 // set, add_list, del_list, delete and rename: one change recorded in the delta.
@@ -151,23 +185,34 @@ int cmd_change(DeltaOp op, const Key& key)
         return fail(Status::invalid);
     if (op != DeltaOp::set && op != DeltaOp::remove && op != DeltaOp::rename && key.option.empty())
         return fail(Status::invalid);
-    PackageSession session(g_opts.paths, key.package);
-    if (!session.open(true))
-        return fail(Status::not_found);
+    if (!key.option.empty() && !valid_name(key.option))
+        return fail(Status::invalid);
+    PackageSession session(g_opts.paths, key.package, g_opts.strict);
+    if (!open_package(session, true))
+        return 1;
     UciPackage& pkg = session.package();
     DeltaEntry entry{op, key.section, key.option, key.value};
-    if (UciSection* section = pkg.find_section(key.section)) {
+    UciSection* section = pkg.find_section(key.section);
+    if (section) {
         entry.section = section->name;
     } else if (op == DeltaOp::set && key.option.empty()) {
+        if (key.value.empty())
+            return 0; // no such section to delete
         if (!valid_name(key.section))
             return fail(Status::invalid);
     } else {
         return fail(Status::not_found);
     }
-    if (!key.option.empty() && !valid_name(key.option))
-        return fail(Status::invalid);
+    if (op == DeltaOp::set && key.value.empty()) {
+        // Setting nothing deletes; with nothing there, there is nothing to record.
+        if (!key.option.empty() && !section->find_option(key.option))
+            return 0;
+        entry.op = DeltaOp::remove;
+    } else if (op == DeltaOp::set && set_is_no_change(pkg, entry)) {
+        return 0;
+    }
     if (!apply_delta(pkg, entry))
-        return fail(op == DeltaOp::remove ? Status::not_found : Status::invalid);
+        return fail(entry.op == DeltaOp::remove ? Status::not_found : Status::invalid);
     return session.append(entry) ? 0 : fail(Status::io_error);
 }
 
@@ -175,9 +220,9 @@ int cmd_add(const std::vector<std::string>& args)
 {
     if (args.size() != 2 || !valid_type(args[0]) || !valid_type(args[1]))
         return fail(Status::invalid);
-    PackageSession session(g_opts.paths, args[0]);
-    if (!session.open(true))
-        return fail(Status::not_found);
+    PackageSession session(g_opts.paths, args[0], g_opts.strict);
+    if (!open_package(session, true))
+        return 1;
     UciPackage& pkg = session.package();
     DeltaEntry entry{DeltaOp::add_section, pkg.new_anonymous_name(args[1]), "", args[1]};
     if (!apply_delta(pkg, entry) || !session.append(entry))
@@ -186,27 +231,32 @@ int cmd_add(const std::vector<std::string>& args)
     return 0;
 }
 
-int cmd_commit(const std::vector<std::string>& packages)
+int cmd_commit(const std::vector<std::string>& packages, bool every_package)
 {
     // One package that cannot be committed does not hold back the others.
     int rc = 0;
     for (const std::string& name : packages) {
-        PackageSession session(g_opts.paths, name);
-        if (!session.open(true))
-            rc = fail(Status::not_found);
-        else if (!session.delta().empty() && !session.commit()) // no changes: spare the flash
+        PackageSession session(g_opts.paths, name, g_opts.strict);
+        // Without changes nothing is written (spares the flash), and no
+        // delta file is made: the package is only read, to report a fault.
+        // Changes that appear meanwhile wait for the next commit: writing
+        // needs the exclusive lock.
+        bool changed = has_delta(g_opts.paths, name);
+        if (!open_package(session, changed))
+            rc = 1;
+        else if (changed && !session.delta().empty() && !session.commit())
             rc = fail(Status::io_error);
     }
-    return rc;
+    return every_package ? 0 : rc;
 }
 
 int cmd_revert(const Key& key)
 {
     if (key.has_value)
         return fail(Status::invalid);
-    PackageSession session(g_opts.paths, key.package);
-    if (!session.open(true))
-        return fail(Status::not_found);
+    PackageSession session(g_opts.paths, key.package, g_opts.strict);
+    if (!open_package(session, true))
+        return 1;
     std::vector<DeltaEntry> kept;
     if (!key.section.empty()) {
         UciSection* section = session.package().find_section(key.section);
@@ -220,12 +270,15 @@ int cmd_revert(const Key& key)
     return session.rewrite_delta(kept) ? 0 : fail(Status::io_error);
 }
 
-int cmd_changes(const std::vector<std::string>& packages)
+int cmd_changes(const std::vector<std::string>& packages, bool every_package)
 {
     for (const std::string& name : packages) {
-        PackageSession session(g_opts.paths, name);
-        if (!session.open(false))
-            continue;
+        PackageSession session(g_opts.paths, name, g_opts.strict);
+        if (!open_package(session, false)) {
+            if (every_package)
+                continue;
+            return 1;
+        }
         for (const DeltaEntry& entry : session.delta())
             print(format_change(name, entry));
     }
@@ -283,15 +336,15 @@ int run(const std::string& command, const std::vector<std::string>& args)
         return command == "get" ? cmd_get(key) : cmd_revert(key);
     }
 
-    // Commands that default to every package.
-    std::vector<std::string> names = args;
-    if (names.empty())
-        names = command == "show" || command == "export" ? list_packages(g_opts.paths) : changed_packages(g_opts.paths);
+    // Commands that default to every package file, each read as the real
+    // tool reads it (so a file that is not UCI is reported, then passed over).
+    bool every_package = args.empty();
+    std::vector<std::string> names = every_package ? list_packages(g_opts.paths) : args;
     if (command == "commit" || command == "changes") {
         for (const std::string& name : names)
             if (!valid_type(name))
                 return fail(Status::invalid);
-        return command == "commit" ? cmd_commit(names) : cmd_changes(names);
+        return command == "commit" ? cmd_commit(names, every_package) : cmd_changes(names, every_package);
     }
     if (command == "show" || command == "export") {
         std::vector<Key> keys;
@@ -301,14 +354,15 @@ int run(const std::string& command, const std::vector<std::string>& args)
                 return fail(Status::invalid);
             keys.push_back(key);
         }
-        return command == "show" ? cmd_show(keys) : cmd_export(keys);
+        return command == "show" ? cmd_show(keys, every_package) : cmd_export(keys, every_package);
     }
     usage();
     return 1;
 }
 
 // "uci batch": one command a line on standard input, quoted as in a
-// package file; a failing line does not stop the rest.
+// package file. As with the real tool, a failing line is reported on
+// standard error and the rest still runs; the batch itself succeeds.
 int run_batch()
 {
     std::string text;
@@ -316,20 +370,26 @@ int run_batch()
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, stdin)) > 0)
         text.append(buf, n);
-    int rc = 0;
     std::vector<std::string> words;
     size_t pos = 0;
     while (pos < text.size()) {
-        if (!next_statement(text, pos, words))
-            return fail(Status::invalid);
+        if (!next_statement(text, pos, words)) {
+            fail(Status::invalid); // an open quote runs to the end: nothing is left
+            break;
+        }
         if (words.empty())
             continue;
         std::string command = words[0];
         words.erase(words.begin());
-        if (command == "batch" || run(command, words) != 0)
-            rc = 1;
+        if (command == "exit")
+            break;
+        if (command == "batch")
+            fail(Status::invalid);
+        else
+            run(command, words);
+        fflush(stdout);
     }
-    return rc;
+    return 0;
 }
 
 } // namespace
@@ -348,14 +408,21 @@ int main(int argc, char** argv)
             break;
         case 'd':
             g_opts.delim = optarg;
+            g_opts.show.delim = optarg;
             break;
         case 'q':
             g_opts.quiet = true;
             break;
         case 'X':
-            g_opts.real_names = true;
+            g_opts.show.real_names = true;
             break;
-        case 's': case 'S': case 'n': case 'N': case 'm':
+        case 's':
+            g_opts.strict = true;
+            break;
+        case 'S':
+            g_opts.strict = false;
+            break;
+        case 'n': case 'N': case 'm':
             break; // accepted for compatibility; no effect here
         default:
             usage();

@@ -58,7 +58,7 @@ bool lock(int fd, int how)
     return true;
 }
 
-std::vector<std::string> regular_files(const std::string& dir, bool non_empty)
+std::vector<std::string> regular_files(const std::string& dir)
 {
     std::vector<std::string> names;
     DIR* d = opendir(dir.c_str());
@@ -69,7 +69,7 @@ std::vector<std::string> regular_files(const std::string& dir, bool non_empty)
         if (name.empty() || name[0] == '.' || !valid_type(name))
             continue;
         struct stat st;
-        if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (!non_empty || st.st_size > 0))
+        if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
             names.push_back(name);
     }
     closedir(d);
@@ -92,43 +92,44 @@ bool PackageSession::read_delta_text(std::string& text)
     return !lock_fd_.valid() || read_all(lock_fd_.get(), text);
 }
 
-bool PackageSession::open(bool exclusive)
+OpenStatus PackageSession::open(bool exclusive)
 {
     std::string file = paths_.confdir + "/" + name_;
     if (!valid_type(name_) || access(file.c_str(), F_OK) != 0)
-        return false;
+        return OpenStatus::not_found;
     std::string delta_path = paths_.savedir + "/" + name_;
     if (exclusive) {
         make_dirs(paths_.savedir);
         lock_fd_.reset(::open(delta_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
         if (!lock_fd_.valid() || !lock(lock_fd_.get(), LOCK_EX))
-            return false;
+            return OpenStatus::io_error;
     } else {
         // Readers never create anything; no delta file means no changes.
         lock_fd_.reset(::open(delta_path.c_str(), O_RDONLY | O_CLOEXEC));
         if (lock_fd_.valid() && !lock(lock_fd_.get(), LOCK_SH))
-            return false;
+            return OpenStatus::io_error;
     }
 
     UniqueFd package_fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     std::string text;
     if (!package_fd.valid() || !read_all(package_fd.get(), text))
-        return false;
+        return OpenStatus::io_error;
     package_ = UciPackage{};
     package_.name = name_;
-    warnings_.clear();
-    parse_package(text, package_, warnings_);
+    errors_.clear();
+    if (!parse_package(text, package_, strict_, errors_))
+        return OpenStatus::refused;
 
     std::string delta_text;
     if (!read_delta_text(delta_text))
-        return false;
+        return OpenStatus::io_error;
     delta_.clear();
     // A change that no longer fits (its section went away by hand) is
     // dropped, as it would be on commit.
     for (const DeltaEntry& entry : parse_delta(name_, delta_text))
         if (apply_delta(package_, entry))
             delta_.push_back(entry);
-    return true;
+    return OpenStatus::ok;
 }
 
 bool PackageSession::append(const DeltaEntry& entry)
@@ -176,10 +177,11 @@ bool PackageSession::commit()
 
 std::vector<std::string> list_packages(const UciPaths& paths)
 {
-    return regular_files(paths.confdir, false);
+    return regular_files(paths.confdir);
 }
 
-std::vector<std::string> changed_packages(const UciPaths& paths)
+bool has_delta(const UciPaths& paths, const std::string& package)
 {
-    return regular_files(paths.savedir, true);
+    struct stat st;
+    return stat((paths.savedir + "/" + package).c_str(), &st) == 0 && st.st_size > 0;
 }

@@ -18,20 +18,32 @@ struct UciPaths {
 // paths when ROUTER_ROOT is unset).
 UciPaths default_paths();
 
+enum class OpenStatus {
+    ok,
+    not_found,   // no such package file
+    refused,     // a syntax error in the file: the package is refused whole
+    io_error,
+};
+
 // A package with its delta applied, read under a lock on the delta file so
 // that a concurrent commit is seen whole or not at all. Every writer holds
 // the lock exclusively from its read to its write.
 class PackageSession {
 public:
-    PackageSession(const UciPaths& paths, const std::string& package) : paths_(paths), name_(package) {}
+    // strict: a syntax error refuses the package, as the real tool does by
+    // default; otherwise bad statements are skipped and listed.
+    PackageSession(const UciPaths& paths, const std::string& package, bool strict)
+        : paths_(paths), name_(package), strict_(strict)
+    {
+    }
 
     // Locks and loads. exclusive: for writers, creates the delta file.
-    // Returns false when the package file does not exist or cannot be read.
-    bool open(bool exclusive);
+    OpenStatus open(bool exclusive);
 
     UciPackage& package() { return package_; }
     const std::vector<DeltaEntry>& delta() const { return delta_; }
-    const std::vector<std::string>& warnings() const { return warnings_; }
+    // The refusal, or the statements skipped when not strict.
+    const std::vector<ParseError>& errors() const { return errors_; }
 
     // Records a change (the caller has applied it to package() already).
     bool append(const DeltaEntry& entry);
@@ -46,12 +58,13 @@ private:
     UciPaths paths_;
     std::string name_;
     UniqueFd lock_fd_;
+    bool strict_;
     UciPackage package_;
     std::vector<DeltaEntry> delta_;
-    std::vector<std::string> warnings_;
+    std::vector<ParseError> errors_;
 };
 
 // Package files in confdir, sorted by name.
 std::vector<std::string> list_packages(const UciPaths& paths);
-// Packages with a non-empty delta file, sorted by name.
-std::vector<std::string> changed_packages(const UciPaths& paths);
+// Whether the package has uncommitted changes on file.
+bool has_delta(const UciPaths& paths, const std::string& package);

@@ -50,7 +50,50 @@ bool poll_until(int timeout_ms, const std::function<bool()>& done)
     return true;
 }
 
+// A connection accepted within 50 ms, or -1, so accept loops can see their stop flag.
+int accept_briefly(int listen_fd)
+{
+    pollfd p = {listen_fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0)
+        return -1;
+    return accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
 } // namespace
+
+MisbehavingTcpServer::MisbehavingTcpServer(Mode mode) : mode_(mode)
+{
+    listen_fd_ = bound_socket(SOCK_STREAM, 0, &port_);
+    // Inherited by accepted connections.
+    int small = 4096;
+    if (mode_ == Mode::Stall)
+        setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    listen(listen_fd_, 64);
+    thread_ = std::thread([this] {
+        while (!stopping_) {
+            int fd = accept_briefly(listen_fd_);
+            if (fd < 0)
+                continue;
+            ++accepted_;
+            if (mode_ == Mode::Stall) {
+                held_.push_back(fd);
+                continue;
+            }
+            linger hard = {1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            close(fd);
+        }
+    });
+}
+
+MisbehavingTcpServer::~MisbehavingTcpServer()
+{
+    stopping_ = true;
+    thread_.join();
+    for (int fd : held_)
+        close(fd);
+    close(listen_fd_);
+}
 
 int unused_tcp_port()
 {
@@ -94,10 +137,7 @@ TcpTestServer::~TcpTestServer()
 void TcpTestServer::accept_loop()
 {
     while (!stopping_) {
-        pollfd p = {listen_fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = accept_briefly(listen_fd_);
         if (fd < 0)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);

@@ -63,6 +63,27 @@ private:
     std::thread thread_;
 };
 
+// TCP server on 127.0.0.1 that misbehaves with every connection it accepts:
+// Stall keeps it open and never reads (with a small receive buffer, so the
+// sender's buffer fills soon); Reset closes it at once with an RST.
+class MisbehavingTcpServer {
+public:
+    enum class Mode { Stall, Reset };
+    explicit MisbehavingTcpServer(Mode mode);
+    ~MisbehavingTcpServer();
+    int port() const { return port_; }
+    size_t accepted() const { return accepted_.load(); }
+
+private:
+    Mode mode_;
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<size_t> accepted_{0};
+    std::vector<int> held_;
+    std::thread thread_;
+};
+
 long long monotonic_ns();
 // A loopback port that nobody listens on right now.
 int unused_tcp_port();

@@ -1,13 +1,17 @@
 // quorral run as a program: GPS on a pseudo-terminal, servers on loopback.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loopback_servers.h"
@@ -185,9 +189,13 @@ TEST_F(Quorral, ServerRestartIsFollowedByReconnectionAndLaterChunks)
         ASSERT_TRUE(first.wait_for("one", 8000));
     }
     ASSERT_TRUE(log_has("connection terminated"));
-    // While the server is away each chunk starts an attempt that is refused.
-    ASSERT_TRUE(gps.write_all("$GPGGA,two*00\r\n"));
-    ASSERT_TRUE(log_has("Connect failure, index=0"));
+    // While the server is away chunks start attempts (one a second at most) that are refused.
+    long long refused_deadline = now_ms() + 15000;
+    while (log_count("Connect failure, index=0") == 0 && now_ms() < refused_deadline) {
+        gps.write_all("$GPGGA,two*00\r\n");
+        usleep(300000);
+    }
+    ASSERT_GE(log_count("Connect failure, index=0"), 1u);
     TcpTestServer second(port);
     long long deadline = now_ms() + 15000;
     int n = 3;
@@ -207,11 +215,11 @@ TEST_F(Quorral, UnresolvableHostIsRetriedPerChunkAndNothingReachesThisMachine)
     options.port = local_service.port();
     start(options);
     ASSERT_TRUE(log_has("Error： gethostbyname error: quorral-test.invalid"));
-    ASSERT_TRUE(gps.write_all(GGA));
-    ASSERT_TRUE(sb.wait_for_text(GPS_LOG, "try to re-connecting", 8000));
     long long deadline = now_ms() + 8000;
-    while (log_count("gethostbyname error") < 2 && now_ms() < deadline)
-        usleep(50000);
+    while (log_count("gethostbyname error") < 2 && now_ms() < deadline) {
+        gps.write_all(GGA);
+        usleep(300000);
+    }
     EXPECT_GE(log_count("gethostbyname error"), 2u);
     EXPECT_EQ(local_service.connections(), 0u);
 }
@@ -301,6 +309,227 @@ TEST_F(Quorral, UnsupportedProtocolForwardsNothingAndKeepsRunning)
     ASSERT_TRUE(gps.write_all(GGA));
     EXPECT_TRUE(log_has("Error： not supported protocol 7"));
     EXPECT_EQ(sb.wait_exit(pid, 200), -1);
+}
+
+namespace {
+
+// A GPS receiver that keeps talking: writes a block every period without
+// blocking, and records the longest stretch in which the line took nothing
+// (the forwarder not reading).
+class GpsFeeder {
+public:
+    GpsFeeder(const PtyPair& gps, size_t block, int period_ms) : fd_(gps.master)
+    {
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        std::string text;
+        for (int i = 0; text.size() < block; ++i)
+            text += "$GPRMC,feed" + std::to_string(i) + ",A*00\r\n";
+        text.resize(block);
+        thread_ = std::thread([this, text, period_ms] {
+            long long last_taken = now_ms();
+            while (!stop_) {
+                ssize_t n = write(fd_, text.data(), text.size());
+                long long now = now_ms();
+                if (n > 0) {
+                    taken_ += n;
+                    last_taken = now;
+                }
+                if (now - last_taken > longest_refusal_ms_)
+                    longest_refusal_ms_ = now - last_taken;
+                usleep(static_cast<useconds_t>(period_ms) * 1000);
+            }
+        });
+    }
+    ~GpsFeeder() { stop(); }
+    void stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    void reset_refusal() { longest_refusal_ms_ = 0; }
+    long long longest_refusal_ms() const { return longest_refusal_ms_; }
+    long long taken() const { return taken_; }
+
+private:
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long long> taken_{0};
+    std::atomic<long long> longest_refusal_ms_{0};
+    std::thread thread_;
+};
+
+// quorral's CPU budget against a resetting server; the sanitizer lanes run
+// an instrumented binary several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double CPU_LIMIT_PERCENT = 25.0;
+#else
+constexpr double CPU_LIMIT_PERCENT = 5.0;
+#endif
+
+// CPU time (user + system, in clock ticks) a process has used so far.
+long long cpu_ticks(pid_t pid)
+{
+    std::string stat = command_output("cut -d')' -f2 /proc/" + std::to_string(pid) + "/stat");
+    long long utime = 0, stime = 0;
+    // After the name: state and 10 more fields, then utime and stime.
+    sscanf(stat.c_str(), " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &utime, &stime);
+    return utime + stime;
+}
+
+} // namespace
+
+TEST_F(Quorral, ServerThatNeverReadsIsDroppedAndTheGpsIsReadThroughout)
+{
+    MisbehavingTcpServer server(MisbehavingTcpServer::Mode::Stall);
+    GpsOptions options;
+    options.port = server.port();
+    options.interval = 0;
+    pid_t pid = start(options);
+    ASSERT_TRUE(log_has("server connected"));
+    GpsFeeder feeder(gps, 8192, 5);
+    ASSERT_TRUE(log_has("Error： send buffer full for 1000 ms", 60000));
+    feeder.reset_refusal();
+    // Lazily reconnected (the server accepts again), and the count of what was lost is logged.
+    ASSERT_TRUE(log_has("chunks dropped before", 30000));
+    EXPECT_GE(server.accepted(), 2u);
+    // Waiting for the reconnection took a few seconds: through all of it the GPS was read.
+    EXPECT_LT(feeder.longest_refusal_ms(), 3000);
+    EXPECT_EQ(sb.wait_exit(pid, 10), -1);
+    printf("stalled server: longest stretch without a GPS read %lld ms\n", feeder.longest_refusal_ms());
+}
+
+TEST_F(Quorral, ServerThatResetsEveryConnectionIsTriedOnceASecondAtLowCpu)
+{
+    MisbehavingTcpServer server(MisbehavingTcpServer::Mode::Reset);
+    GpsOptions options;
+    options.port = server.port();
+    options.interval = 0;
+    pid_t pid = start(options);
+    GpsFeeder feeder(gps, 200, 20);
+    ASSERT_TRUE(log_has("recv error code", 30000));
+    size_t accepted0 = server.accepted();
+    long long ticks0 = cpu_ticks(pid);
+    long long t0 = now_ms();
+    // A measuring window: the quantity is CPU time, which a loaded machine
+    // does not inflate (wall clock would be).
+    while (now_ms() - t0 < 5000)
+        usleep(100000);
+    long long elapsed_ms = now_ms() - t0;
+    long long ticks = cpu_ticks(pid) - ticks0;
+    size_t attempts = server.accepted() - accepted0;
+    double cpu_percent = 100.0 * ticks / sysconf(_SC_CLK_TCK) / (elapsed_ms / 1000.0);
+    printf("resetting server: %zu connections in %lld ms, quorral CPU %.2f %%\n", attempts, elapsed_ms, cpu_percent);
+    EXPECT_LE(attempts, static_cast<size_t>(elapsed_ms / 1000 + 1));
+    EXPECT_GE(attempts, 1u);
+    EXPECT_LT(cpu_percent, CPU_LIMIT_PERCENT);
+    EXPECT_EQ(sb.wait_exit(pid, 10), -1);
+}
+
+namespace {
+
+// A server at the far end of a veth pair, in a network namespace of its own,
+// whose side of the link can be taken down (a silent black hole for us) and
+// brought back.
+class FarServer {
+public:
+    explicit FarServer(Sandbox& sb) : sb_(sb)
+    {
+        int n = getpid() % 200 + 20;
+        ns_ = "qvbh" + std::to_string(getpid());
+        near_ = "qvh" + std::to_string(getpid());
+        far_ = "qvn" + std::to_string(getpid());
+        near_ip_ = "10.213." + std::to_string(n) + ".1";
+        ip_ = "10.213." + std::to_string(n) + ".2";
+        ok_ = run("ip netns add " + ns_) && run("ip link add " + near_ + " type veth peer name " + far_) &&
+              run("ip link set " + far_ + " netns " + ns_) && run("ip addr add " + near_ip_ + "/30 dev " + near_) &&
+              run("ip link set " + near_ + " up") &&
+              run("ip netns exec " + ns_ + " ip addr add " + ip_ + "/30 dev " + far_) &&
+              run("ip netns exec " + ns_ + " ip link set " + far_ + " up") &&
+              run("ip netns exec " + ns_ + " ip link set lo up");
+        if (!ok_)
+            return;
+        // A fixed neighbour entry, as for a server behind a router: lookups
+        // failing on the link would report "no route" instead of silence.
+        std::string mac = command_output("ip netns exec " + ns_ + " cat /sys/class/net/" + far_ + "/address");
+        ok_ = run("ip neigh replace " + ip_ + " lladdr " + mac + " dev " + near_ + " nud permanent");
+        if (!ok_)
+            return;
+        // ip netns exec runs socat in its own place: the pid is socat's.
+        server_pid_ = sb_.start(command_output("command -v ip"),
+                                {"netns", "exec", ns_, "socat", "-u",
+                                 "TCP-LISTEN:7000,bind=" + ip_ + ",reuseaddr,fork",
+                                 "OPEN:" + sb_.path("/received") + ",creat,append"});
+    }
+    ~FarServer()
+    {
+        if (server_pid_ > 0)
+            sb_.stop(server_pid_);
+        run("ip link del " + near_);
+        run("ip netns del " + ns_);
+    }
+    bool ok() const { return ok_; }
+    const std::string& ip() const { return ip_; }
+    bool set_link(bool up) { return run("ip netns exec " + ns_ + " ip link set " + far_ + (up ? " up" : " down")); }
+    std::string received() const { return sb_.read("/received"); }
+
+private:
+    static bool run(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()) == 0; }
+    Sandbox& sb_;
+    std::string ns_, near_, far_, near_ip_, ip_;
+    bool ok_ = false;
+    pid_t server_pid_ = -1;
+};
+
+} // namespace
+
+TEST_F(Quorral, BlackholedPathIsReconnectedWithinSecondsOfItsReturn)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a network namespace and a veth pair";
+    FarServer server(sb);
+    if (!server.ok())
+        GTEST_SKIP() << "cannot make a network namespace with a veth pair here";
+    GpsOptions options;
+    options.server = server.ip();
+    options.port = 7000;
+    options.interval = 1;
+    pid_t pid = start(options);
+    // Numbered chunks, one every 200 ms.
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop) {
+            gps.write_all("$GPRMC,n" + std::to_string(next++) + ",A*00\r\n");
+            usleep(200000);
+        }
+    });
+    auto arrived_after = [&](int number) {
+        std::string got = server.received();
+        size_t at = got.rfind("$GPRMC,n");
+        return at != std::string::npos && atoi(got.c_str() + at + 8) > number;
+    };
+    long long deadline = now_ms() + 20000;
+    while (!arrived_after(0) && now_ms() < deadline)
+        usleep(50000);
+    ASSERT_TRUE(arrived_after(0)) << "nothing forwarded before the black hole";
+
+    ASSERT_TRUE(server.set_link(false));
+    // Unacknowledged data ends the connection; the next attempts find no answer and time out.
+    EXPECT_TRUE(log_has("Error： connect timed out after 5 s, index=0", 40000));
+    int at_return = next.load();
+    ASSERT_TRUE(server.set_link(true));
+    long long back = now_ms();
+    deadline = back + 20000;
+    while (!arrived_after(at_return) && now_ms() < deadline)
+        usleep(50000);
+    long long resumed_ms = now_ms() - back;
+    stop = true;
+    writer.join();
+    printf("black hole: forwarding resumed %lld ms after the path came back\n", resumed_ms);
+    EXPECT_TRUE(arrived_after(at_return));
+    EXPECT_LT(resumed_ms, 10000);
+    EXPECT_EQ(sb.wait_exit(pid, 10), -1);
 }
 
 // Measure: time from the GPS line to the TCP server, reads paced by interval 0.

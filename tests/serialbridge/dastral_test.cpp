@@ -1,7 +1,12 @@
 // dastral run as a program between two pseudo-terminal pairs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <thread>
 
 #include "pty_pair.h"
 #include "sandbox.h"
@@ -92,27 +97,111 @@ TEST_F(Dastral, ModulePortThatNeverOpensIsRetriedWithOneErrorEach)
     EXPECT_EQ(sb.wait_exit(pid, 100), -1); // still retrying, 3 seconds apart
 }
 
-// Measure: bytes per second through the bridge, each way on its own.
-TEST_F(Dastral, ThroughputAtTheFixedCyclePace)
+namespace {
+
+// Board-side text of lines, and what the module must get for it (CR after each LF).
+std::string board_lines(size_t size, std::string* towards_module)
+{
+    std::string text(size, 'G');
+    for (size_t i = 0; i < size; ++i)
+        text[i] = (i % 64 == 63) ? '\n' : static_cast<char>('A' + (i / 64) % 26);
+    towards_module->clear();
+    for (char c : text) {
+        towards_module->push_back(c);
+        if (c == '\n')
+            towards_module->push_back('\r');
+    }
+    return text;
+}
+
+// Writes all of data to a pty master from a thread of its own, in line-sized steps.
+std::thread write_in_background(const PtyPair& pty, const std::string& data)
+{
+    return std::thread([&pty, &data] {
+        for (size_t at = 0; at < data.size();) {
+            ssize_t n = ::write(pty.master, data.data() + at, std::min<size_t>(512, data.size() - at));
+            if (n <= 0)
+                return;
+            at += static_cast<size_t>(n);
+        }
+    });
+}
+
+} // namespace
+
+TEST_F(Dastral, BothWaysAtOnceEveryByteArrivesInOrder)
 {
     start();
-    std::string block(4096, 'G');
-    for (size_t i = 63; i < block.size(); i += 64)
-        block[i] = '\n';
-    long long t0 = now_ms();
-    ASSERT_TRUE(module.write_all(block));
-    std::string to_board = board.read_master(block.size(), 30000);
-    long long module_ms = now_ms() - t0;
-    EXPECT_EQ(to_board, block);
+    std::string to_module;
+    const std::string from_board = board_lines(96 * 1024, &to_module);
+    std::string from_module(80 * 1024, 0);
+    for (size_t i = 0; i < from_module.size(); ++i)
+        from_module[i] = static_cast<char>(i * 7 % 251); // every byte value but a few, LF included
+    std::thread board_writer = write_in_background(board, from_board);
+    std::thread module_writer = write_in_background(module, from_module);
+    std::string at_board;
+    std::string at_module;
+    long long deadline = now_ms() + 60000;
+    while ((at_board.size() < from_module.size() || at_module.size() < to_module.size()) && now_ms() < deadline) {
+        at_module += module.read_master(to_module.size() - at_module.size(), 20);
+        at_board += board.read_master(from_module.size() - at_board.size(), 20);
+    }
+    board_writer.join();
+    module_writer.join();
+    EXPECT_TRUE(at_module == to_module) << at_module.size() << " of " << to_module.size() << " bytes";
+    EXPECT_TRUE(at_board == from_module) << at_board.size() << " of " << from_module.size() << " bytes";
+}
 
-    std::string small = block.substr(0, 2048);
-    t0 = now_ms();
-    ASSERT_TRUE(board.write_all(small));
-    std::string to_module = module.read_master(small.size() + 32, 30000);
-    long long board_ms = now_ms() - t0;
-    EXPECT_EQ(to_module.size(), small.size() + 32);
-    printf("dastral throughput: module->board %zu bytes in %lld ms (%.0f B/s); board->module %zu bytes "
-           "(+32 CR) in %lld ms (%.0f B/s)\n",
-           to_board.size(), module_ms, to_board.size() * 1000.0 / module_ms, small.size(), board_ms,
-           small.size() * 1000.0 / board_ms);
+TEST_F(Dastral, CaptureFileRotatesAtTheLogSizeIntoOneOlderFile)
+{
+    sb.write("/tmp/qv.log2", "stale rotation\n");
+    start();
+    std::string to_module;
+    const std::string from_board = board_lines(450 * 1024, &to_module);
+    std::thread writer = write_in_background(board, from_board);
+    std::string at_module;
+    long long deadline = now_ms() + 60000;
+    while (at_module.size() < to_module.size() && now_ms() < deadline)
+        at_module += module.read_master(to_module.size() - at_module.size(), 200);
+    writer.join();
+    ASSERT_EQ(at_module.size(), to_module.size());
+    // Two rotations: the older file holds the second 200,001 bytes and more, the current one the rest.
+    std::string older = sb.read("/tmp/qv.log2");
+    std::string current = sb.read("/tmp/qv.log");
+    EXPECT_GE(older.size(), 200001u);
+    EXPECT_LT(current.size(), 200001u);
+    ASSERT_LE(older.size() + current.size(), from_board.size());
+    size_t dropped = from_board.size() - older.size() - current.size();
+    EXPECT_GE(dropped, 200001u); // the first generation, replaced by the second
+    EXPECT_TRUE(from_board.substr(dropped) == older + current);
+}
+
+TEST_F(Dastral, BoardHangUpNeitherEndsTheBridgeNorSpinsIt)
+{
+    sb.uci_package("dastral", BOARD_SETTINGS);
+    // A session leader without a terminal, as under procd: a tty opened
+    // without O_NOCTTY would become its controlling terminal.
+    pid_t pid = sb.start("/usr/bin/setsid", {bin_path("dastral"), module.slave_path, sb.path("/var/run/dastral.pid"),
+                                              board.slave_path});
+    ASSERT_TRUE(sb.wait_for_text("/setsid.stderr", "setup_port 115200,8,N,1,1\nStandard", 5000));
+    ASSERT_TRUE(sb.wait_for_text("/var/run/dastral.pid", std::to_string(pid), 5000)); // setsid ran in place
+    usleep(300000);
+    std::string fields = command_output("cut -d')' -f2 /proc/" + std::to_string(pid) + "/stat");
+    // Fields after the name: state ppid pgrp session tty_nr.
+    int tty_nr = -1;
+    char state = 0;
+    int ppid = 0, pgrp = 0, session = 0;
+    ASSERT_EQ(sscanf(fields.c_str(), " %c %d %d %d %d", &state, &ppid, &pgrp, &session, &tty_nr), 5);
+    EXPECT_EQ(session, pid);
+    EXPECT_EQ(tty_nr, 0);
+
+    close(board.master);
+    board.master = -1;
+    long long ticks_before = atoll(command_output("awk '{print $14 + $15}' /proc/" + std::to_string(pid) + "/stat").c_str());
+    EXPECT_EQ(sb.wait_exit(pid, 2000), -1) << "the bridge ended on the board's hang-up";
+    long long ticks_after = atoll(command_output("awk '{print $14 + $15}' /proc/" + std::to_string(pid) + "/stat").c_str());
+    EXPECT_LT(ticks_after - ticks_before, 50) << "busy while the board line is hung up";
+    // The module direction still reads (and the board writes fail quietly).
+    ASSERT_TRUE(module.write_all("OK\r\n"));
+    EXPECT_EQ(sb.wait_exit(pid, 500), -1);
 }

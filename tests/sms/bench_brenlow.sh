@@ -8,20 +8,7 @@ build=$(cd "${1:-$here/../../build}" && pwd)
 mode=${2:-gsm}
 messages=${3:-50}
 idle=${4:-60}
-cdma=0; [ "$mode" = cdma ] && cdma=1
-
-root=$(mktemp -d /tmp/brenlowbench.XXXXXX)
-modem_pid=; daemon_pid=
-cleanup() {
-    [ -n "$daemon_pid" ] && kill "$daemon_pid" 2>/dev/null
-    [ -n "$modem_pid" ] && kill "$modem_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$root"
-}
-trap cleanup EXIT INT TERM
-
-sh "$here/../../sim/sandbox.sh" "$root" "$build/sim/bin/uci"
-mkdir -p "$root/store"
+. "$here/sim_root.sh"
 cat > "$root/etc/config/sms" <<CONF
 config command 'command'
 	option enabled '1'

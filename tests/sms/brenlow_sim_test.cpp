@@ -3,7 +3,10 @@
 // sends few, and ctest runs the cases in parallel.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sandbox.h"
@@ -65,15 +68,30 @@ protected:
                          " >/dev/null");
     }
 
-    void start()
+    // The modem records every line it receives in /modem.record.
+    void start(const std::vector<std::string>& modem_extra = {})
     {
-        modem = box.start(sim_bin_path("modemsim"),
-                          {"--mode", mode, "--device", device, "--store", store, "--log", box.path("/modem.log")});
-        long long deadline = now_ms() + 10000;
+        start_modem(modem_extra);
+        start_daemon(device);
+    }
+    void start_modem(const std::vector<std::string>& modem_extra = {})
+    {
+        std::vector<std::string> margs = {"--mode", mode, "--device", device, "--store", store,
+                                          "--log", box.path("/modem.log"), "--record", box.path("/modem.record")};
+        margs.insert(margs.end(), modem_extra.begin(), modem_extra.end());
+        modem = box.start(sim_bin_path("modemsim"), margs);
+        ASSERT_TRUE(wait_link()) << "modem link did not appear";
+    }
+    bool wait_link(int timeout_ms = 10000) const
+    {
+        long long deadline = now_ms() + timeout_ms;
         while (access(device.c_str(), F_OK) != 0 && now_ms() < deadline)
             usleep(20000);
-        ASSERT_EQ(0, access(device.c_str(), F_OK)) << "modem link did not appear";
-        std::vector<std::string> args = {device, box.path("/var/run/brenlow.pid"), "x", "1", cdma ? "1" : "0"};
+        return access(device.c_str(), F_OK) == 0;
+    }
+    void start_daemon(const std::string& path)
+    {
+        std::vector<std::string> args = {path, box.path("/var/run/brenlow.pid"), "x", "1", cdma ? "1" : "0"};
         daemon = box.start(bin_path("brenlow"), args);
         ASSERT_GT(daemon, 0);
     }
@@ -234,17 +252,14 @@ TEST_P(BrenlowSim, AlarmRaisesAfterBadReadingsAndRetriesAFailedSend)
     // One alarm entry: a second one taking the message would end the retries.
     box.write("/var/run/phonenum", std::string("1,1,") + BOSS + "\n");
     strength(5);
-    // GSM sees the failed submission in the modem's answer; CDMA does not look.
-    if (!cdma)
-        box.write("/simstore/.fail_next_send", "");
+    // Both modes see the failed submission in the modem's answer.
+    box.write("/simstore/.fail_next_send", "");
     start();
     std::string alarm = std::string(BOSS) + "\tRSSI Alarm ariased,RSSI:5\n";
-    int budget = 30000 + send_budget_ms(cdma) + (cdma ? 0 : 30000 + send_budget_ms(cdma));
+    int budget = 2 * (30000 + send_budget_ms(cdma));
     ASSERT_TRUE(wait_sent(alarm, budget)) << box.read(LOG);
     EXPECT_TRUE(wait_exists("/var/run/RSSIALARM", true));
-    if (!cdma) {
-        EXPECT_NE(std::string::npos, box.read(RECORD).find("msg: send RSSI Alarm SMS failed,try again later."));
-    }
+    EXPECT_NE(std::string::npos, box.read(RECORD).find("msg: send RSSI Alarm SMS failed,try again later."));
 }
 
 TEST_P(BrenlowSim, MarkerAtStartKeepsTheAlarmUntilGoodReadingsClearIt)
@@ -261,6 +276,131 @@ TEST_P(BrenlowSim, MarkerAtStartKeepsTheAlarmUntilGoodReadingsClearIt)
         << box.read(LOG);
     EXPECT_GE(now_ms() - begun, 35000);
     EXPECT_TRUE(wait_exists("/var/run/RSSIALARM", false));
+}
+
+namespace {
+
+// Every line the modem received, from its record.
+std::vector<std::string> record_lines(const Sandbox& box)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(box.read("/modem.record"));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The commands brenlow and the gcom read scripts may send, and hex PDUs.
+bool expected_modem_line(const std::string& line)
+{
+    static const std::regex allowed(
+        "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|"
+        "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|"
+        "AT\\$QCMG[RD]=[0-9]+|PDU [0-9A-Fa-f]+\\^Z|PDU [0-9A-Fa-f]*\\^\\[|\\^\\[");
+    return std::regex_match(line, allowed);
+}
+
+} // namespace
+
+TEST_P(BrenlowSim, HostileSpoolLinesNeverReachTheModemOutsideThePdu)
+{
+    configure();
+    ASSERT_EQ(0, inject(STRANGER, "keep me", 3));
+    std::string spool = std::string("123\r\x1a" "AT+CMGD=3\r,deletes slot 3\n") + "1+2,plus inside\n" +
+                        "13911112222," + std::string(500, 'y') + ",13900000000,junk tail\n" + "13955556666,ok\n";
+    box.write("/tmp/sms_tosend", spool);
+    start();
+    ASSERT_TRUE(wait_exists("/tmp/sms_tosend", false));
+    ASSERT_TRUE(wait_exists("/tmp/sms_sending", false, 3 * send_budget_ms(cdma))) << box.read(LOG);
+    EXPECT_EQ("13911112222\t" + std::string(160, 'y') + "\n13955556666\tok\\n\n", sent());
+    EXPECT_TRUE(slot_used(3));
+    for (const std::string& line : record_lines(box))
+        EXPECT_TRUE(expected_modem_line(line)) << line;
+    std::string log = box.read(LOG);
+    EXPECT_NE(std::string::npos, log.find("Error： spool line refused, number 123\\r\\x1AAT+CMGD=3\\r holds byte 0x0D at 3"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("Error： spool line refused, number 1+2 holds byte 0x2B at 1"));
+    EXPECT_NE(std::string::npos, log.find("Warning： spool line to 13911112222 longer than 511 bytes, its text is cut"));
+    std::string record = box.read(RECORD);
+    EXPECT_NE(std::string::npos, record.find("Sent SMS: receiver: 123\\r\\x1AAT+CMGD=3\\r; time: "));
+    EXPECT_NE(std::string::npos, record.find("; msg: refused: number holds byte 0x0D at 3.\n"));
+    EXPECT_EQ(std::string::npos, record.find("13900000000"));
+}
+
+TEST_P(BrenlowSim, ModemVanishingMidBatchKeepsTheRestForTheNextStart)
+{
+    configure();
+    box.write("/tmp/sms_tosend", "13900000001,first\n13900000002,second\n13900000003,third\n");
+    start({"--vanish-at", cdma ? "^HCMGS:2" : "+CMGS:2", "--vanish-for", "3000"});
+    ASSERT_GE(box.wait_exit(daemon, 2 * send_budget_ms(cdma)), 0) << box.read(LOG);
+    EXPECT_EQ("13900000001\tfirst\\n\n", sent());
+    EXPECT_EQ("13900000002,second\n13900000003,third\n", box.read("/tmp/sms_sending"));
+    EXPECT_EQ(1u, count(box.read(RECORD), "Sent SMS: "));
+    EXPECT_NE(std::string::npos, box.read(LOG).find("stopped taking writes, exiting"));
+    // Started again once the modem is back, as the service manager does.
+    ASSERT_TRUE(wait_link(20000));
+    start_daemon(device);
+    ASSERT_TRUE(wait_exists("/tmp/sms_sending", false, 3 * send_budget_ms(cdma))) << box.read(LOG);
+    EXPECT_EQ("13900000001\tfirst\\n\n13900000002\tsecond\\n\n13900000003\tthird\\n\n", sent());
+    EXPECT_EQ(3u, count(box.read(RECORD), "Sent SMS: "));
+}
+
+TEST_P(BrenlowSim, FailedSendIsTriedThreeTimesThenReportedFailed)
+{
+    configure();
+    // CDMA: a modem answering ERROR to everything; GSM: every submission refused.
+    box.write(cdma ? "/simstore/.answer_error" : "/simstore/.fail_sends", "");
+    box.write("/tmp/sms_tosend", "13900000001,doomed\n13900000002,after\n");
+    start();
+    ASSERT_TRUE(box.wait_for_text("/tmp/sms_failed", "\t13900000001,doomed\n", 4 * send_budget_ms(cdma)))
+        << box.read(LOG);
+    remove(box.path(cdma ? "/simstore/.answer_error" : "/simstore/.fail_sends").c_str());
+    ASSERT_TRUE(wait_sent("13900000002\tafter\\n\n", 2 * send_budget_ms(cdma))) << box.read(LOG);
+    // The journal follows once the send's wait is over.
+    ASSERT_TRUE(wait_count(RECORD, "Sent SMS: ", 1, 30000));
+    std::string log = box.read(LOG);
+    EXPECT_EQ(3u, count(log, "Error： send message error:  (doomed\\n) to 13900000001")) << log;
+    EXPECT_NE(std::string::npos, log.find("Error： send message given up after 3 attempts"));
+    std::string record = box.read(RECORD);
+    EXPECT_EQ(1u, count(record, "Sent SMS: ")) << record;
+    EXPECT_EQ(std::string::npos, record.find("doomed"));
+    EXPECT_EQ("13900000002\tafter\\n\n", sent());
+}
+
+TEST_P(BrenlowSim, KillAfterThePromptDoesNotGarbleTheNextSubmission)
+{
+    configure();
+    box.write("/tmp/sms_tosend", "13900000001,once only\n");
+    start();
+    ASSERT_TRUE(box.wait_for_text("/modem.record", cdma ? "AT^HCMGS=" : "AT+CMGS=", send_budget_ms(cdma)));
+    box.stop(daemon, 9);
+    box.wait_exit(daemon, 10000);
+    start_daemon(device);
+    ASSERT_TRUE(wait_exists("/tmp/sms_sending", false, 2 * send_budget_ms(cdma))) << box.read(LOG);
+    EXPECT_EQ("13900000001\tonce only\\n\n", sent());
+    // The modem saw the cancel, and every PDU it took was hex.
+    bool cancelled = false;
+    for (const std::string& line : record_lines(box)) {
+        EXPECT_TRUE(expected_modem_line(line)) << line;
+        cancelled = cancelled || line.find("^[") != std::string::npos;
+    }
+    EXPECT_TRUE(cancelled);
+}
+
+TEST_P(BrenlowSim, MessagesWithoutSenderAreJournaledAndDeleted)
+{
+    configure();
+    ASSERT_EQ(0, box.shell("printf 'ZZZZ\\n' > \"$ROUTER_ROOT/simstore/0\"; printf '00\\n' > \"$ROUTER_ROOT/simstore/1\""));
+    ASSERT_EQ(0, inject(STRANGER, "after them", 2));
+    start();
+    ASSERT_TRUE(box.wait_for_text(RECORD, "Phone number " + std::string(STRANGER) + " is not configured", 60000))
+        << box.read(LOG);
+    EXPECT_TRUE(wait_exists("/simstore/0", false));
+    EXPECT_TRUE(wait_exists("/simstore/1", false));
+    std::string record = box.read(RECORD);
+    EXPECT_NE(std::string::npos, record.find("[no sender, pdu ZZZZ]\n")) << record;
+    EXPECT_NE(std::string::npos, record.find("[no sender, pdu 00]\n")) << record;
+    EXPECT_NE(std::string::npos, box.read(LOG).find("Warning： stored message 0 has no sender, deleted: ZZZZ"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, BrenlowSim, ::testing::Values("gsm", "cdma"),
@@ -296,6 +436,29 @@ TEST_P(BrenlowSimCommands, EmptyMessageNeverMatchesAnUnconfiguredKeyword)
     ASSERT_TRUE(box.wait_for_text("/calls.log", "/etc/system/cell.sh 2", 40000)) << box.read(LOG);
     EXPECT_EQ(std::string::npos, box.calls().find("reboot"));
     EXPECT_NE(std::string::npos, box.read(LOG).find("Error： Unknown command "));
+}
+
+TEST_P(BrenlowSimCommands, HostileDevicePathReachesGcomAsOneLiteralWord)
+{
+    configure("\toption smsack '0'\n");
+    ASSERT_EQ(0, inject(STRANGER, "hello", 1));
+    start_modem();
+    // A link name that passes an init script's existence test, full of shell syntax.
+    std::string hostile = box.path("/m;touch a1;$(touch a2)`touch a3`'\"\nq");
+    ASSERT_LT(hostile.size(), 64u);
+    ASSERT_EQ(0, symlink(device.c_str(), hostile.c_str()));
+    start_daemon(hostile);
+    ASSERT_TRUE(box.wait_for_text(RECORD, "Phone number " + std::string(STRANGER) + " is not configured", 60000))
+        << box.read(LOG);
+    char cwd[512];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    for (const char* name : {"a1", "a2", "a3"}) {
+        EXPECT_FALSE(box.exists(std::string("/") + name)) << name;
+        EXPECT_NE(0, access((std::string(cwd) + "/" + name).c_str(), F_OK)) << name;
+    }
+    // The command logged stays readable: one quoted word, the newline shown escaped.
+    EXPECT_NE(std::string::npos, box.read(LOG).find("gcom -d '" + box.root() + "/m;touch a1;$(touch a2)`touch a3`'\\''\"\\nq' -s '"))
+        << box.read(LOG);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gsm, BrenlowSimCommands, ::testing::Values("gsm"),

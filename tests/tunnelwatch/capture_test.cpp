@@ -232,15 +232,56 @@ TEST_F(Capture, ReplyCutOrAlteredIsIgnored)
     EXPECT_EQ(sandbox.calls(), "");
 }
 
-TEST_F(Capture, LongTunnelNameIsCutToTheCommandBuffer)
+// "/usr/sbin/skellan '<name>' up" fills the 127 characters with a name of 104.
+TEST_F(Capture, TunnelNameTooLongForTheCommandRunsNoScript)
 {
-    static const std::string name(200, 'g');
-    watch.settings.gname = name.c_str();
+    static const std::string longest(SCRIPT_CMD_SIZE - 1 - 18 - 2 - 3, 'g');
+    watch.settings.gname = longest.c_str();
     watch.isup = 0;
     deliver(process_reply, cooked_reply());
-    std::string calls = sandbox.calls();
-    std::string expected = "/usr/sbin/skellan " + std::string(SCRIPT_CMD_SIZE - 1 - 18, 'g') + "\n";
-    EXPECT_NE(calls.find(expected), std::string::npos) << calls;
+    EXPECT_NE(sandbox.calls().find("/usr/sbin/skellan " + longest + " up\n"), std::string::npos) << sandbox.calls();
+
+    // One more character would cut the closing quote or the word off: a cut
+    // command must not run at all.
+    sandbox.write("/calls.log", "");
+    static const std::string too_long = longest + "g";
+    watch.settings.gname = too_long.c_str();
+    watch.isup = 0;
+    deliver(process_reply, cooked_reply());
+    EXPECT_EQ(watch.isup, 1);
+    EXPECT_EQ(sandbox.calls(), "");
+}
+
+// Both handles use one filter; it must pass every packet the callbacks accept
+// on either link type and keep the rest in the kernel, by number alone.
+TEST(CaptureFilter, SelectsIpv4GreOnEitherLinkType)
+{
+    Bytes udp = peer_keepalive();
+    udp[9] = 17;
+    struct Case {
+        int link;
+        Bytes frame;
+        bool pass;
+    };
+    const Case cases[] = {
+        {DLT_EN10MB, ethernet_request(), true},
+        {DLT_LINUX_SLL, cooked_request(), true},
+        {DLT_LINUX_SLL, cooked_reply(), true},
+        {DLT_EN10MB, with_link_header(14, udp), false},
+        {DLT_LINUX_SLL, with_link_header(16, udp), false},
+    };
+    for (const Case& c : cases) {
+        pcap_t* dead = pcap_open_dead(c.link, 1024);
+        ASSERT_NE(dead, nullptr);
+        bpf_program program;
+        ASSERT_EQ(pcap_compile(dead, &program, GRE_FILTER, 1, 0), 0) << pcap_geterr(dead);
+        pcap_pkthdr header = {};
+        header.caplen = header.len = static_cast<bpf_u_int32>(c.frame.size());
+        EXPECT_EQ(pcap_offline_filter(&program, &header, c.frame.data()) != 0, c.pass)
+            << "link type " << c.link << ", " << c.frame.size() << " bytes";
+        pcap_freecode(&program);
+        pcap_close(dead);
+    }
 }
 
 } // namespace

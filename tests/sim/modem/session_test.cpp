@@ -101,4 +101,53 @@ TEST_F(SessionTest, CdmaFailureMarkerIsConsumedOnce)
     EXPECT_EQ(sent(), "10086\tHi\n");
 }
 
+TEST_F(SessionTest, RecordsEveryLineAndPduAsReceived)
+{
+    opt_.record_file = dir_ + "/record.log";
+    ModemSession s(opt_);
+    s.feed("ATE0\r", 5);
+    std::string pdu = "00110005810180F60000AA03618518\x1A";
+    s.feed("AT+CMGS=14\r", 11);
+    s.feed(pdu.data(), pdu.size());
+    s.feed("\x1B junk\x01" "AT\r", 10);
+    std::ifstream in(opt_.record_file);
+    std::ostringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "ATE0\nAT+CMGS=14\nPDU 00110005810180F60000AA03618518^Z\n^[\n junk\\x01AT\n");
+}
+
+TEST_F(SessionTest, VanishesAtTheChosenCommandAndComesBackFresh)
+{
+    opt_.vanish_at = "+CMGS";
+    opt_.vanish_nth = 2;
+    ModemSession s(opt_);
+    s.feed("ATE0\r", 5);
+    EXPECT_EQ(s.feed("AT+CMGS=14\r", 11), "\r\n> ");
+    EXPECT_FALSE(s.take_vanish());
+    s.feed("\x1B", 1);
+    EXPECT_EQ(s.feed("AT+CMGS=14\rAT\r", 14), "");
+    EXPECT_TRUE(s.take_vanish());
+    EXPECT_FALSE(s.take_vanish());
+    s.power_on();
+    EXPECT_EQ(s.feed("AT\r", 3), "AT\r\r\nOK\r\n");
+}
+
+TEST_F(SessionTest, BrokenModemAnswersErrorAndFailsEverySubmission)
+{
+    opt_.mode = ModemMode::Cdma;
+    ModemSession s(opt_);
+    s.feed("ATE0\r", 5);
+    fclose(fopen((dir_ + "/.answer_error").c_str(), "w"));
+    EXPECT_EQ(s.feed("AT$QCMGF=0\r", 11), "\r\nERROR\r\n");
+    EXPECT_EQ(s.feed("AT^HCMGS=44\r", 12), "\r\nERROR\r\n");
+    unlink((dir_ + "/.answer_error").c_str());
+    fclose(fopen((dir_ + "/.fail_sends").c_str(), "w"));
+    std::string pdu = "000002100204040146aa18060100081c0003200000010410148d2003060000000000000501000801000d0101\x1A";
+    for (int i = 0; i < 2; ++i) {
+        s.feed("AT^HCMGS=44\r", 12);
+        EXPECT_EQ(s.feed(pdu.data(), pdu.size()), "\r\n^HCMGSF: 500\r\n");
+    }
+    EXPECT_EQ(sent(), "");
+}
+
 } // namespace

@@ -1,0 +1,52 @@
+// The line a read script prints, through the decoder of the mode into the
+// journal: one message always makes exactly one journal line. The first byte
+// picks the mode (odd: CDMA).
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "brenlow_state.h"
+#include "fuzz_setup.h"
+#include "sms_manager.h"
+#include "sms_spool.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string& root = fuzz::private_root();
+    if (size == 0)
+        return 0;
+    bool cdma = data[0] & 1;
+    brenlow.sms_mode = cdma ? SmsMode::Cdma : SmsMode::Gsm;
+    // The read output is the script's first line, its newline removed.
+    std::string output = fuzz::as_line(data + 1, size - 1, READ_OUTPUT_SIZE - 1);
+    output = output.substr(0, output.find('\n'));
+    copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output.c_str(), output.size());
+    InboxMessage msg;
+    memset(&msg, 0, sizeof msg);
+    if (cdma)
+        cdma_take_stored(output.c_str(), &msg);
+    else
+        gsm_take_stored(output.c_str(), &msg);
+    if (!memchr(msg.sender, 0, sizeof msg.sender) || !memchr(msg.stamp, 0, sizeof msg.stamp) ||
+        !memchr(msg.text, 0, sizeof msg.text))
+        abort();
+    std::string journal = root + "/etc/config/sms_record";
+    remove(journal.c_str());
+    if (msg.sender[0] == '\0')
+        record_undeliverable(&msg);
+    else
+        record_received(&msg);
+    FILE* f = fopen(journal.c_str(), "r");
+    if (!f)
+        abort();
+    char text[1024];
+    size_t n = fread(text, 1, sizeof text, f);
+    fclose(f);
+    // Exactly one line: a newline at its end and no control character before.
+    if (n == 0 || text[n - 1] != '\n')
+        abort();
+    for (size_t i = 0; i + 1 < n; ++i)
+        if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F)
+            abort();
+    return 0;
+}
