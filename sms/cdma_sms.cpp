@@ -9,6 +9,7 @@
 #include "log.h"
 #include "shown_text.h"
 #include "sms_manager.h"
+#include "sms_text.h"
 
 namespace {
 
@@ -79,6 +80,8 @@ int cdma_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
         return 0;
+    if (get_sms_config()->unicode == 1)
+        return cdma_take_text_pdu(output, msg);
     cdma_take_stored(output, msg);
     return 1;
 }

@@ -1,15 +1,20 @@
 // GSM half of the SMS manager: PDU-mode commands of 3GPP TS 27.005.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "at_channel.h"
 #include "brenlow_state.h"
 #include "config.h"
 #include "gsm_pdu.h"
+#include "gsm_text.h"
 #include "log.h"
 #include "sms_manager.h"
+#include "sms_text.h"
 
 namespace {
+
+int gsm_submit_pdu(char* pdu, int hex_length);
 
 // Longest number the SMS-SUBMIT destination field holds (a leading "+" included).
 constexpr size_t GSM_NUMBER_MAX = sizeof(ShortMessage::tpa) - 1;
@@ -21,8 +26,15 @@ int gsm_send_pdumessage(ShortMessage* sm)
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     char pdu[PDU_TEXT_SIZE] = {};
     int hex_length = gsm_encode_pdu(sm, pdu);
+    return gsm_submit_pdu(pdu, hex_length);
+}
+
+// Announces and writes one PDU hex text held in a PDU_TEXT_SIZE buffer (room
+// for the Ctrl-Z it appends); 1 when the modem answered OK.
+int gsm_submit_pdu(char* pdu, int hex_length)
+{
     int end = static_cast<int>(strlen(pdu));
-    if (end + 1 >= static_cast<int>(sizeof pdu))
+    if (end + 1 >= PDU_TEXT_SIZE)
         return 0;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
@@ -45,6 +57,32 @@ int gsm_send_pdumessage(ShortMessage* sm)
         return 0;
     }
     return str_contains(brenlow.gsm_response, "OK");
+}
+
+// Reference of the last text sent in parts; starts from the clock so that a
+// restarted daemon is unlikely to reuse the one a phone still holds parts of.
+uint8_t last_concat_ref = static_cast<uint8_t>(time(nullptr));
+
+// The unicode option's send: the GSM alphabet or UCS2, in up to six parts,
+// each its own AT+CMGS; the send fails at the first part the modem refuses.
+int gsm_send_text(const char* number, const char* text)
+{
+    GsmSubmitParts parts;
+    int count = gsm_encode_text(number, text, ++last_concat_ref, &parts);
+    if (parts.dropped > 0)
+        log_print(LOG_ERROR, "[%s %d] Error： message to %s longer than %d parts: %d characters dropped", LOG_SRC,
+                  __LINE__, number, GSM_SEND_PARTS_MAX, parts.dropped);
+    static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
+    for (int p = 0; p < count; ++p) {
+        log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage, part %d of %d", LOG_SRC, __LINE__, p + 1,
+                  count);
+        char pdu[PDU_TEXT_SIZE] = {};
+        size_t hex_length = strnlen(parts.pdu[p], GSM_PDU_TEXT_MAX);
+        memcpy(pdu, parts.pdu[p], hex_length);
+        if (!gsm_submit_pdu(pdu, static_cast<int>(hex_length)))
+            return 0;
+    }
+    return 1;
 }
 
 } // namespace
@@ -70,6 +108,8 @@ int gsm_read_sms(int index, InboxMessage* msg)
     char output[READ_OUTPUT_SIZE] = {};
     if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", output, sizeof output))
         return 0;
+    if (get_sms_config()->unicode == 1)
+        return gsm_take_text_pdu(output, msg);
     gsm_take_stored(output, msg);
     return 1;
 }
@@ -105,6 +145,8 @@ int gsm_send_sms(const char* number, const char* text)
         log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_SRC, __LINE__, number);
         return 0;
     }
+    if (get_sms_config()->unicode == 1)
+        return gsm_send_text(number, text);
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     copy_text(sm.tpa, sizeof sm.tpa, number, GSM_NUMBER_MAX);

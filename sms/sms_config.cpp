@@ -138,6 +138,7 @@ void prepare_config()
     get_data_int("sms.rssi.sigthres", &c.sigthres);
     get_data_int("sms.rssi.failedthres", &c.failedthres);
     get_data_int("sms.rssi.normalthres", &c.normalthres);
+    get_data_int("sms.general.unicode", &c.unicode);
     load_phone_list();
     brenlow.config_loaded = true;
 }

@@ -58,6 +58,9 @@ struct SmsConfig {
     PhoneEntry* phones;
     char keywords[COMMAND_SLOTS][KEYWORD_SIZE];
     int debug;
+    // 1: texts as phones write them (GSM alphabet, Unicode, long messages);
+    // absent or 0: septet values and low UCS2 octets as bytes, one PDU each.
+    int unicode;
 };
 
 struct FieldSpan {

@@ -3,10 +3,13 @@
 
 #include "brenlow_state.h"
 #include "config.h"
+#include "gsm_alphabet.h"
 #include "log.h"
 #include "shown_text.h"
+#include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_spool.h"
+#include "sms_text.h"
 
 namespace {
 
@@ -59,11 +62,57 @@ void record_undeliverable(const InboxMessage* msg)
                        Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
 }
 
+void record_received_text(const char* sender, const char* text)
+{
+    if (strlen(text) < INBOX_TEXT_SIZE) {
+        InboxMessage msg;
+        memset(&msg, 0, sizeof msg);
+        snprintf(msg.sender, sizeof msg.sender, "%s", sender);
+        snprintf(msg.text, sizeof msg.text, "%s", text);
+        record_received(&msg);
+        return;
+    }
+    // A long (joined or Unicode) message is kept whole, escaped like every line.
+    char now[32] = {};
+    get_datetime_str(now);
+    static char shown[4 * CONCAT_TEXT_SIZE];
+    escape_controls(shown, sizeof shown, text);
+    static char line[sizeof shown + SHOWN_TEXT_SIZE + 128];
+    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", Shown(sender).c_str(), now, shown);
+    append_text_file("/etc/config/sms_record", line);
+}
+
+void handle_received_text(int index, const char* sender, const char* stamp, const char* text)
+{
+    char digits[INBOX_STAMP_SIZE] = {};
+    stamp_digits(stamp, digits, sizeof digits);
+    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
+              Shown(sender).c_str(), format_scts(digits), Shown(text).c_str());
+    record_received_text(sender, text);
+    if (index >= 0)
+        sms_del(index);
+    // The handler matches keywords of at most 63 bytes: the record's cut
+    // copy, ended on a character boundary, matches what the whole text does.
+    InboxMessage msg;
+    memset(&msg, 0, sizeof msg);
+    snprintf(msg.sender, sizeof msg.sender, "%s", sender);
+    memcpy(msg.stamp, stamp, sizeof msg.stamp);
+    msg.stamp[sizeof msg.stamp - 1] = '\0';
+    int n = utf8_cut(text, INBOX_TEXT_SIZE - 1);
+    memcpy(msg.text, text, n);
+    if (get_sms_config()->enabled == 1)
+        cmd_handling(&msg);
+    if (index >= 0)
+        sms_del(index);
+}
+
 void recvmessage()
 {
     const SmsConfig* config = get_sms_config();
     if (config->enabled != 1)
         return;
+    if (config->unicode == 1)
+        inbox_flush_due_parts();
     // The store index is 8 bits wide; stop before it would wrap to 0 again.
     for (int index = 0; index <= 255; ++index) {
         InboxMessage msg;
@@ -83,6 +132,8 @@ void recvmessage()
             sms_del(index);
             continue;
         }
+        if (config->unicode == 1 && inbox_take_text(index, &msg))
+            continue;
         char digits[INBOX_STAMP_SIZE] = {};
         stamp_digits(msg.stamp, digits, sizeof digits);
         log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,

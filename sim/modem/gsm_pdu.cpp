@@ -206,7 +206,10 @@ bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string&
     }
     bool concat = req.concat_ref >= 0;
     Bytes udh;
-    if (concat)
+    if (concat && req.concat_ref16)
+        udh = {0x06, 0x08, 0x04, static_cast<uint8_t>(req.concat_ref >> 8), static_cast<uint8_t>(req.concat_ref),
+               static_cast<uint8_t>(req.concat_total), static_cast<uint8_t>(req.concat_seq)};
+    else if (concat)
         udh = {0x05, 0x00, 0x03, static_cast<uint8_t>(req.concat_ref), static_cast<uint8_t>(req.concat_total),
                static_cast<uint8_t>(req.concat_seq)};
     pdu.push_back(concat ? 0x44 : 0x04); // SMS-DELIVER, no more messages waiting, header flag
@@ -222,13 +225,14 @@ bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string&
     int q = t.tz_quarters < 0 ? -t.tz_quarters : t.tz_quarters;
     pdu.push_back(static_cast<uint8_t>(bcd_swapped(q) | (t.tz_quarters < 0 ? 0x08 : 0x00)));
     if (gsm7) {
-        // The six-octet header takes seven septets, the text starts after one fill bit.
-        size_t header_septets = concat ? 7 : 0;
+        // The header fills whole septets: six octets take seven with one fill bit.
+        size_t header_septets = (udh.size() * 8 + 6) / 7;
+        int fill = static_cast<int>(header_septets * 7 - udh.size() * 8);
         if (septets.size() + header_septets > MAX_SEPTETS) {
             err = "text longer than one message of GSM characters";
             return false;
         }
-        Bytes ud = pack_septets(septets, concat ? 1 : 0);
+        Bytes ud = pack_septets(septets, fill);
         pdu.push_back(static_cast<uint8_t>(septets.size() + header_septets));
         pdu.insert(pdu.end(), udh.begin(), udh.end());
         pdu.insert(pdu.end(), ud.begin(), ud.end());
@@ -243,6 +247,63 @@ bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string&
         pdu.insert(pdu.end(), ud.begin(), ud.end());
     }
     hex = to_hex(pdu, true);
+    return true;
+}
+
+bool build_gsm_deliver_parts(const DeliverRequest& req, std::vector<std::string>& hexes, std::string& err)
+{
+    hexes.clear();
+    std::u32string chars;
+    if (!utf8_decode(req.text, chars)) {
+        err = "text is not valid UTF-8";
+        return false;
+    }
+    Bytes all;
+    bool gsm7 = !req.ucs2 && gsm7_encode(chars, all);
+    auto cost = [&](char32_t c) {
+        Bytes one;
+        if (gsm7) {
+            gsm7_encode(std::u32string(1, c), one);
+            return one.size();
+        }
+        return c > 0xFFFF ? size_t{2} : size_t{1};
+    };
+    size_t total = 0;
+    for (char32_t c : chars)
+        total += cost(c);
+    if (total <= (gsm7 ? MAX_SEPTETS : MAX_UD_OCTETS / 2)) {
+        std::string hex;
+        DeliverRequest one = req;
+        one.concat_ref = -1;
+        if (!build_gsm_deliver(one, hex, err))
+            return false;
+        hexes.push_back(hex);
+        return true;
+    }
+    // What one part holds after its header of six (or, 16-bit reference, seven) octets.
+    size_t room = gsm7 ? (req.concat_ref16 ? 152 : 153) : (req.concat_ref16 ? 66 : 67);
+    std::vector<std::u32string> pieces(1);
+    size_t used = 0;
+    for (char32_t c : chars) {
+        if (used + cost(c) > room) {
+            pieces.emplace_back();
+            used = 0;
+        }
+        pieces.back().push_back(c);
+        used += cost(c);
+    }
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        DeliverRequest part = req;
+        part.text = utf8_encode(pieces[i]);
+        part.concat_ref = req.concat_ref < 0 ? 0 : req.concat_ref;
+        part.concat_total = static_cast<int>(pieces.size());
+        part.concat_seq = static_cast<int>(i + 1);
+        part.ucs2 = !gsm7;
+        std::string hex;
+        if (!build_gsm_deliver(part, hex, err))
+            return false;
+        hexes.push_back(hex);
+    }
     return true;
 }
 
@@ -308,6 +369,24 @@ bool parse_gsm_submit(const std::string& hex, long tpdu_len, SubmittedMessage& o
             return false;
         }
         header = ud[0] + 1u;
+        for (size_t at = 1; at + 2 <= header;) {
+            size_t len = ud[at + 1];
+            if (at + 2 + len > header) {
+                err = "bad information element in the user data header";
+                return false;
+            }
+            const uint8_t* d = ud + at + 2;
+            if (ud[at] == 0x00 && len == 3) {
+                out.concat_ref = d[0];
+                out.concat_total = d[1];
+                out.concat_seq = d[2];
+            } else if (ud[at] == 0x08 && len == 4) {
+                out.concat_ref = d[0] << 8 | d[1];
+                out.concat_total = d[2];
+                out.concat_seq = d[3];
+            }
+            at += 2 + len;
+        }
     }
     Alphabet alphabet = alphabet_of(dcs);
     std::u32string text;

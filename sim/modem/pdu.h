@@ -35,6 +35,7 @@ struct DeliverRequest {
     int concat_ref = -1;
     int concat_total = 0;
     int concat_seq = 0;
+    bool concat_ref16 = false; // a 06 08 04 header with a 16-bit reference instead
 };
 
 // "REF/TOTAL/SEQ" of --concat.
@@ -43,10 +44,19 @@ bool parse_concat(const std::string& text, DeliverRequest& req);
 struct SubmittedMessage {
     std::string number; // destination as the host addressed it ("+" kept)
     std::string text;   // UTF-8
+    // Concatenation element of the user data header (0x00 or 0x08); total 0: none.
+    int concat_ref = 0;
+    int concat_total = 0;
+    int concat_seq = 0;
 };
 
 // Hex text (upper case) of SMSC information and SMS-DELIVER TPDU.
 bool build_gsm_deliver(const DeliverRequest& req, std::string& hex, std::string& err);
+// The DELIVER PDUs of a text as a phone sends it: one when it fits, else
+// parts of 153 GSM-7 septets or 67 UTF-16 units (an escape or surrogate pair
+// kept whole) under req.concat_ref (req.concat_ref16 as for one part);
+// req.concat_total and concat_seq are ignored.
+bool build_gsm_deliver_parts(const DeliverRequest& req, std::vector<std::string>& hexes, std::string& err);
 // Checks and decodes an SMS-SUBMIT sent after AT+CMGS=<tpdu_len>.
 bool parse_gsm_submit(const std::string& hex, long tpdu_len, SubmittedMessage& out, std::string& err);
 // TPDU length of a stored GSM PDU (what +CMGR reports), -1 when malformed.

@@ -90,12 +90,14 @@ struct PduCursor {
     }
 };
 
-void decode_user_data(PduCursor& cursor, int udl, ShortMessage* msg)
+// The text as the codec has always read it: septet values, low UCS2 octets, raw bytes.
+void decode_user_data(const GsmUserData& ud, ShortMessage* msg)
 {
-    uint8_t octets[GSM_UD_OCTETS_MAX];
+    int udl = ud.udl;
+    int n = ud.octet_count;
+    const uint8_t* octets = ud.octets;
     if (msg->tp_dcs == 0) {
         // Septets past TP-UDL are fill bits (a trailing CR or zero when seven spare bits).
-        int n = cursor.octets((7 * udl + 7) / 8, octets);
         char septets[GSM_UD_OCTETS_MAX * 8 / 7 + 2];
         int count = gsm_unpack_7bit(octets, n, septets);
         if (count > udl)
@@ -105,13 +107,11 @@ void decode_user_data(PduCursor& cursor, int udl, ShortMessage* msg)
         memcpy(msg->tp_ud, septets, count);
         msg->tp_ud[count] = '\0';
     } else if (msg->tp_dcs == 8) {
-        int n = cursor.octets(udl, octets);
         int count = 0;
         for (int i = 1; i < n; i += 2)
             msg->tp_ud[count++] = static_cast<char>(octets[i]);
         msg->tp_ud[count] = '\0';
     } else {
-        int n = cursor.octets(udl, octets);
         if (n > GSM_TEXT_MAX)
             n = GSM_TEXT_MAX;
         memcpy(msg->tp_ud, octets, n);
@@ -180,9 +180,12 @@ int gsm_unpack_7bit(const uint8_t* octets, int n, char* out)
     return count;
 }
 
-int gsm_decode_pdu(const char* pdu, ShortMessage* msg)
+int gsm_decode_fields(const char* pdu, ShortMessage* msg, GsmUserData* ud)
 {
     memset(msg, 0, sizeof *msg);
+    ud->first_octet = 0;
+    ud->udl = 0;
+    ud->octet_count = 0;
     PduCursor cursor{pdu, static_cast<int>(strlen(pdu)), 0};
 
     // SMSC information. A length of 0 means no service centre and no type of address.
@@ -195,7 +198,9 @@ int gsm_decode_pdu(const char* pdu, ShortMessage* msg)
         cursor.semi_octets(chars, msg->sca, sizeof msg->sca);
     }
 
-    cursor.octet();  // first octet: MTI, MMS, SRI, RP and UDHI are not used
+    // First octet: only the header indicator is of use, and only to text decoders.
+    int first = cursor.octet();
+    ud->first_octet = first < 0 ? 0 : first;
 
     int digits = cursor.octet();
     if (digits < 0)
@@ -214,6 +219,20 @@ int gsm_decode_pdu(const char* pdu, ShortMessage* msg)
     int udl = cursor.octet();
     if (udl <= 0)
         return 0;
-    decode_user_data(cursor, udl, msg);
+    ud->udl = udl;
+    // TP-UDL counts septets for 7-bit data (read as the whole octet 0 here) and
+    // octets otherwise; text decoders that know more codings take less of it.
+    bool septets = msg->tp_dcs == 0;
+    ud->octet_count = cursor.octets(septets ? (7 * udl + 7) / 8 : udl, ud->octets);
+    return udl;
+}
+
+int gsm_decode_pdu(const char* pdu, ShortMessage* msg)
+{
+    GsmUserData ud;
+    int udl = gsm_decode_fields(pdu, msg, &ud);
+    if (udl <= 0)
+        return 0;
+    decode_user_data(ud, msg);
     return udl;
 }

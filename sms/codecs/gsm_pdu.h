@@ -22,6 +22,23 @@ constexpr int GSM_PDU_TEXT_MAX = 2 * 187 + 1;
 // Returns the TP-UDL octet (0 when the text ends before it).
 int gsm_decode_pdu(const char* pdu, ShortMessage* msg);
 
+// The user data of a decoded DELIVER as it stands, for decoders that read it
+// their own way (the header indicator of the first octet, the coding of TP-DCS).
+struct GsmUserData {
+    uint8_t first_octet;
+    int udl;            // TP-UDL: septets for 7-bit data, octets otherwise
+    int octet_count;    // octets read: ceil(7 * udl / 8) for DCS 0, udl otherwise, cut at the text's end
+    uint8_t octets[255];
+};
+
+// Reads every field of a DELIVER but the text into msg (tp_ud left empty) and
+// its user data into ud. Returns the TP-UDL octet (0 when the text ends before it).
+int gsm_decode_fields(const char* pdu, ShortMessage* msg, GsmUserData* ud);
+
+// Writes the SMSC information, first_octet, TP-MR 0 and the destination
+// address of msg as hex into pdu. Returns the number of characters.
+int gsm_encode_submit_head(const ShortMessage* msg, uint8_t first_octet, char* pdu);
+
 // Writes one SMS-SUBMIT PDU of msg (zero-filled before its fields were set) as upper-case
 // hex into pdu, which holds at least GSM_PDU_TEXT_MAX bytes. Returns the number of characters.
 int gsm_encode_pdu(const ShortMessage* msg, char* pdu);

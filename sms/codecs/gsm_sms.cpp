@@ -121,7 +121,7 @@ int utf8_to_ucs2(const char* text, int length, uint8_t* out)
     return written;
 }
 
-int gsm_encode_pdu(const ShortMessage* msg, char* pdu)
+int gsm_encode_submit_head(const ShortMessage* msg, uint8_t first_octet, char* pdu)
 {
     // SMSC information.
     uint8_t smsc[2 + 8];
@@ -148,11 +148,20 @@ int gsm_encode_pdu(const ShortMessage* msg, char* pdu)
     }
     if (d > GSM_DIGITS_MAX)
         d = GSM_DIGITS_MAX;
-    uint8_t header[4] = {SUBMIT_FIRST_OCTET, 0x00, static_cast<uint8_t>(d),
+    uint8_t header[4] = {first_octet, 0x00, static_cast<uint8_t>(d),
                          international ? TOA_INTERNATIONAL : TOA_UNKNOWN};
     char address[GSM_DIGITS_MAX + 2];
     int address_chars = swap_semi_octets(digits, address, d);
 
+    int length = octets_to_hex(smsc, smsc_octets, pdu);
+    length += octets_to_hex(header, 4, pdu + length);
+    memcpy(pdu + length, address, address_chars + 1);
+    return length + address_chars;
+}
+
+int gsm_encode_pdu(const ShortMessage* msg, char* pdu)
+{
+    int length = gsm_encode_submit_head(msg, SUBMIT_FIRST_OCTET, pdu);
     uint8_t tail[4 + GSM_TEXT_MAX];
     int ud_octets = 0;
     int udl = encode_user_data(msg, tail + 4, &ud_octets);
@@ -160,11 +169,6 @@ int gsm_encode_pdu(const ShortMessage* msg, char* pdu)
     tail[1] = msg->tp_dcs;
     tail[2] = VALIDITY_FOUR_DAYS;
     tail[3] = static_cast<uint8_t>(udl);
-
-    int length = octets_to_hex(smsc, smsc_octets, pdu);
-    length += octets_to_hex(header, 4, pdu + length);
-    memcpy(pdu + length, address, address_chars + 1);
-    length += address_chars;
     length += octets_to_hex(tail, 4 + ud_octets, pdu + length);
     return length;
 }

@@ -10,6 +10,7 @@
 
 #include "cdma_pdu.h"
 #include "gsm_pdu.h"
+#include "gsm_text.h"
 
 namespace fuzz {
 
@@ -48,6 +49,20 @@ inline void gsm_input(const uint8_t* data, size_t size)
     int length = gsm_encode_pdu(&msg, pdu);
     if (length >= GSM_PDU_TEXT_MAX || strlen(pdu) != static_cast<size_t>(length))
         abort();
+
+    // The unicode option's reading, and its text sent back in parts.
+    char utf8[GSM_TEXT_UTF8_SIZE];
+    ConcatHeader concat;
+    int n = gsm_decode_text(text.c_str(), &msg, utf8, sizeof utf8, &concat);
+    if (n < 0 || n >= GSM_TEXT_UTF8_SIZE || strlen(utf8) != static_cast<size_t>(n))
+        abort();
+    static GsmSubmitParts parts;
+    int count = gsm_encode_text(msg.tpa, utf8, 1, &parts);
+    if (count < 1 || count > GSM_SEND_PARTS_MAX)
+        abort();
+    for (int p = 0; p < count; p++)
+        if (strlen(parts.pdu[p]) >= GSM_PDU_TEXT_MAX)
+            abort();
 }
 
 inline void cdma_input(const uint8_t* data, size_t size)
