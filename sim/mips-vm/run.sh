@@ -155,7 +155,8 @@ if [ "$fault" = bad-filter ]; then
 fi
 # The slowest binaries first, so the lanes end close together.
 find "$out/tests" -type f -perm -u+x -name '*_test' | sort |
-    awk '/brenlow_sim_test|netns_test/ { print 0, $0; next } { print 1, $0 }' | sort -s -k1,1n | cut -d' ' -f2- \
+    awk '/brenlow_sim_test|netns_test|brenlow_spine_test|openwrt_package_test|uci_tool_test|tunnelwatch_entry_test/ { print 0, $0; next }
+         { print 1, $0 }' | sort -s -k1,1n | cut -d' ' -f2- \
     > "$root/etc/mips-vm.tests"
 cp sim/mips-vm/init "$root/init"
 cp sim/mips-vm/checks.sh "$root/etc/mips-vm/checks.sh"
@@ -173,6 +174,7 @@ CONF
 initrd=$guest/initramfs.cpio
 bash sim/mips-vm/newc.sh "$root" > "$initrd"
 echo "== guest root: $(du -sm "$root" | cut -f1) MB, initramfs $(( $(stat -c %s "$initrd") / 1048576 )) MB, kernel $(basename "$vmlinuz"), modules: ${order[*]}"
+rm -rf "$root"
 [ -n "$fault" ] && echo "== fault injected: $fault"
 
 # Boot. The console is the serial port; the guest powers off when done, and the
@@ -188,6 +190,7 @@ timeout "$vm_limit" qemu-system-mipsel -M malta -m "${MIPS_VM_MEMORY:-256}" -nog
     done
 vm_status=${PIPESTATUS[0]}
 set -e
+rm -f "$initrd"
 end=$(date +%s)
 echo "== qemu ran $((end - booted)) s (status $vm_status); build $((built - start)) s; whole run $((end - start)) s; console log $log"
 
