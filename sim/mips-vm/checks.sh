@@ -175,23 +175,29 @@ network_checks() {
     gtest_check e "$BUILD/tests/brenlow_sim_test" 'Modes/BrenlowSim.StatusCommandsReplyWithScriptLineAndDioValues/*' 2
 }
 
-# (f) every test binary, JOBS lanes at once taking the next binary from one
-# queue, each binary bounded by TEST_TIMEOUT.
-# A binary that fails in a lane runs once more alone: the lanes load the one
+# (f) every test binary, JOBS lanes at once taking the next item from one
+# queue, each item bounded by TEST_TIMEOUT. The long binaries (their cases run
+# one after the other for many minutes) are queued case by case.
+# An item that fails in a lane runs once more alone: the lanes load the one
 # emulated CPU, and some tests bound their waits tightly. Both results are shown.
-run_binary() {
-    name=$(basename "$1")
+SPLIT=" brenlow_sim_test brenlow_spine_test tunnelwatch_netns_test "
+# Runs queue item $1 ("binary [filter]"), appends "name binary rc seconds ok skipped" to $2.
+run_item() {
+    bin=${1%% *} filter=
+    [ "$bin" = "$1" ] || filter=${1#* }
+    name=$(basename "$bin")${filter:+:$filter}
+    logname=$(echo "$name" | tr '/:*' '___')
     t0=$(now)
-    (cd "$(dirname "$1")" && timeout "$TEST_TIMEOUT" "$1" > "$work/$name.log" 2>&1)
+    (cd "$(dirname "$bin")" && timeout "$TEST_TIMEOUT" "$bin" ${filter:+--gtest_filter="$filter"} > "$work/$logname.log" 2>&1)
     rc=$?
     took=$(elapsed "$t0" "$(now)")
-    echo "$name $rc $took $(grep -c '^\[       OK \]' "$work/$name.log") $(grep -c '^\[  SKIPPED \]' "$work/$name.log")" >> "$2"
+    echo "$name $(basename "$bin") $rc $took $(grep -c '^\[       OK \]' "$work/$logname.log") $(grep -c '^\[  SKIPPED \]' "$work/$logname.log")" >> "$2"
     echo "mips-vm: $name exit $rc in $took s"
     if [ "$rc" -ne 0 ]; then
-        grep -A4 -E ': Failure$|^\[  FAILED  \] [A-Za-z]' "$work/$name.log" | head -40
+        grep -A4 -E ': Failure$|^\[  FAILED  \] [A-Za-z]' "$work/$logname.log" | head -40
     fi
 }
-# The next line of the list $1 for whichever lane asks first ("" at the end);
+# The next line of the file $1 for whichever lane asks first ("" at the end);
 # mkdir is the lock.
 take_next() {
     until mkdir "$work/lock" 2>/dev/null; do sleep 0.2; done
@@ -202,31 +208,48 @@ take_next() {
 }
 unit_tests() {
     list=/etc/mips-vm.tests
+    queue=$work/queue
+    : > "$queue"
+    while read -r bin; do
+        case $SPLIT in
+            *" $(basename "$bin") "*)
+                timeout 120 "$bin" --gtest_list_tests | awk '/^[^ ]/ { suite = $1; next } { print suite $1 }' |
+                    sed "s|^|$bin |" >> "$queue" ;;
+            *) echo "$bin" >> "$queue" ;;
+        esac
+    done < "$list"
     : > "$work/unit.results"
     : > "$work/rerun.results"
     echo 0 > "$work/next"
     lane=0 lanes=
     while [ "$lane" -lt "$JOBS" ]; do
-        (while bin=$(take_next "$list"); [ -n "$bin" ]; do run_binary "$bin" "$work/unit.results"; done) &
+        (while item=$(take_next "$queue"); [ -n "$item" ]; do run_item "$item" "$work/unit.results"; done) &
         lanes="$lanes $!"
         lane=$((lane + 1))
     done
     for p in $lanes; do wait "$p"; done
-    for name in $(awk '$2 != 0 { print $1 }' "$work/unit.results"); do
+    awk '$3 != 0 { print $1 }' "$work/unit.results" | while read -r name; do
         echo "mips-vm: $name again, alone"
-        run_binary "$(grep "/$name\$" "$list")" "$work/rerun.results"
+        bin=$(grep -m1 "/${name%%:*}\$" "$list")
+        case $name in *:*) run_item "$bin ${name#*:}" "$work/rerun.results" ;; *) run_item "$bin" "$work/rerun.results" ;; esac
     done
+    # A binary passed when every one of its items passed, in a lane or alone.
+    verdicts=$(awk 'FNR == NR { if ($3 == 0) again[$1] = 1; next }
+                    { if (!($2 in bad)) bad[$2] = 0; if ($3 != 0 && !($1 in again)) bad[$2] = 1 }
+                    END { for (b in bad) print b, bad[b] }' "$work/rerun.results" "$work/unit.results")
     total=$(wc -l < "$list")
-    ran=$(wc -l < "$work/unit.results")
-    passed=$(awk '$2 == 0' "$work/unit.results" | wc -l)
-    rerun_passed=$(awk '$2 == 0' "$work/rerun.results" | wc -l)
-    cases=$(awk '{s += $4} END {print s + 0}' "$work/unit.results")
-    skipped=$(awk '{s += $5} END {print s + 0}' "$work/unit.results")
-    detail="$passed of $total binaries passed in $JOBS lanes ($ran ran; $cases cases OK, $skipped skipped)"
+    ran=$(echo "$verdicts" | grep -c .)
+    passed=$(echo "$verdicts" | awk '$2 == 0' | grep -c .)
+    items=$(wc -l < "$queue")
+    cases=$(awk '{s += $5} END {print s + 0}' "$work/unit.results")
+    skipped=$(awk '{s += $6} END {print s + 0}' "$work/unit.results")
+    detail="$passed of $total binaries passed, $JOBS lanes, $items items ($ran binaries ran; $cases cases OK, $skipped skipped)"
     if [ -s "$work/rerun.results" ]; then
-        detail="$detail; run again alone: $(awk '{printf "%s exit %s, ", $1, $2}' "$work/rerun.results")"
+        detail="$detail; run again alone: $(awk '{printf "%s exit %s, ", $1, $3}' "$work/rerun.results")"
     fi
-    if [ $((passed + rerun_passed)) -eq "$total" ]; then result f PASS "$detail"; else result f FAIL "$detail"; fi
+    if [ "$passed" -eq "$total" ]; then result f PASS "$detail"; else
+        result f FAIL "$detail; failed: $(echo "$verdicts" | awk '$2 != 0 { printf "%s ", $1 }')"
+    fi
 }
 
 case $selection in
