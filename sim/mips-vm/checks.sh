@@ -234,7 +234,7 @@ unit_tests() {
         case $name in *:*) run_item "$bin ${name#*:}" "$work/rerun.results" ;; *) run_item "$bin" "$work/rerun.results" ;; esac
     done
     # A binary passed when every one of its items passed, in a lane or alone.
-    verdicts=$(awk 'FNR == NR { if ($3 == 0) again[$1] = 1; next }
+    verdicts=$(awk 'FILENAME == ARGV[1] { if ($3 == 0) again[$1] = 1; next }
                     { if (!($2 in bad)) bad[$2] = 0; if ($3 != 0 && !($1 in again)) bad[$2] = 1 }
                     END { for (b in bad) print b, bad[b] }' "$work/rerun.results" "$work/unit.results")
     total=$(wc -l < "$list")
