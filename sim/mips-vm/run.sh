@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Boots the project's mipsel build on Debian's 32-bit MIPS Malta kernel under
+# full-system emulation and runs checks there that user-mode emulation cannot:
+# live packet capture and the kernel's own GRE tunnel as tolvane's peer.
+# Run as root on Debian 12: installs what it needs.
+# Usage: sim/mips-vm/run.sh [network|unit|all]   (default network)
+#   network: the network checks (tolvane over veth, tolvane against kernel GRE,
+#            the kernel-GRE test case, moskar on veth counters, brenlow on the
+#            modem simulator)
+#   unit:    every mipsel test binary, run natively on the MIPS kernel
+# VM_FAULT breaks one peer on purpose to show the checks fail: no-gre (the GRE
+# modules left out), no-veth (the veth module left out), no-receiver (tolvane's
+# receiver not started), bad-filter (the guest's tolvane given a capture filter
+# that selects nothing), no-modem (no modem simulator in the guest).
+# MIPS_VM_BUILD names the mipsel build folder (default build-mipsel, shared with
+# sim/cross/build-mipsel.sh); MIPS_VM_CACHE the download cache and
+# guest files (default mips-vm in the build folder).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+here=$PWD
+selection=${1:-network}
+case $selection in network|unit|all) ;; *) echo "usage: $0 [network|unit|all]" >&2; exit 2;; esac
+fault=${VM_FAULT:-}
+case $fault in ''|no-gre|no-veth|no-receiver|bad-filter|no-modem) ;; *) echo "unknown VM_FAULT: $fault" >&2; exit 2;; esac
+out=$here/${MIPS_VM_BUILD:-build-mipsel}
+cache=${MIPS_VM_CACHE:-$out/mips-vm}
+export DEBIAN_FRONTEND=noninteractive
+start=$(date +%s)
+
+need=()
+for p in qemu-system-mips g++-mipsel-linux-gnu cmake make libgtest-dev gzip; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need+=("$p")
+done
+if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
+    dpkg --add-architecture mipsel
+    apt-get update -q
+fi
+if [ ${#need[@]} -gt 0 ]; then
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# The mipsel build, configured as sim/cross/build-mipsel.sh does (same folder by
+# default, so after that script this step only checks it is up to date).
+sysroot=$out/sysroot
+if [ ! -f "$sysroot/usr/lib/mipsel-linux-gnu/libpcap.so" ]; then
+    mkdir -p "$out/debs" "$sysroot"
+    (cd "$out/debs" && apt-get download -q \
+        libpcap0.8:mipsel libpcap0.8-dev:mipsel libdbus-1-3:mipsel libsystemd0:mipsel \
+        libcap2:mipsel libgcrypt20:mipsel libgpg-error0:mipsel liblz4-1:mipsel \
+        liblzma5:mipsel libzstd1:mipsel 2>&1 | grep -v unsandboxed || true)
+    for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
+fi
+echo "== mipsel build in $out"
+cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
+      -DMIPSEL_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+cmake --build "$out" -j"$(nproc)" 2>&1 | grep -v '^\[' || true
+[ -x "$out/bin/tolvane" ] || { echo "the mipsel build failed" >&2; exit 1; }
+built=$(date +%s)
+
+# The guest's packages, downloaded once into the cache, never installed: the
+# Malta kernel, a userland (dash as /bin/sh, coreutils and iproute2 in full,
+# socat, busybox only for the names nothing else gives), netbase's
+# /etc/protocols, libpcap, and the libraries all of these need.
+debs=$cache/debs
+mkdir -p "$debs"
+kernel=$(apt-cache depends linux-image-4kc-malta:mipsel 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9][^:]*\).*/\1/p' | head -1)
+[ -n "$kernel" ] || { echo "no mipsel Malta kernel in the package lists (apt-get update?)" >&2; exit 1; }
+userland=(dash:mipsel coreutils:mipsel iproute2:mipsel socat:mipsel libpcap0.8:mipsel busybox-static:mipsel)
+list=$debs/packages.txt
+if [ ! -s "$list" ] || ! grep -qx "$kernel:mipsel" "$list"; then
+    # Library dependencies only; the C and C++ run-time come from the cross toolchain.
+    { echo "$kernel:mipsel"; printf '%s\n' "${userland[@]}" netbase
+      apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+          --no-replaces --no-enhances "${userland[@]}" 2>/dev/null |
+        grep -E '^(lib[^ ]*|zlib1g):mipsel$' |
+        grep -vE '^lib(c6|gcc-s1|stdc\+\+6|elogind0|debian-installer4|newt0\.52|slang2|textwrap1):'
+    } | sort -u > "$list.new"
+    mv "$list.new" "$list"
+fi
+missing=()
+while read -r p; do
+    name=${p%:mipsel}
+    ls "$debs/${name}_"*.deb >/dev/null 2>&1 || missing+=("$p")
+done < "$list"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "== downloading ${#missing[@]} packages into $debs"
+    (cd "$debs" && apt-get download -q "${missing[@]}" 2>&1 | grep -v unsandboxed || true)
+fi
+
+# The kernel package, unpacked once: vmlinuz and the network modules.
+kdir=$cache/$kernel
+if [ ! -d "$kdir/boot" ]; then
+    rm -rf "$kdir.tmp"
+    dpkg-deb -x "$debs/${kernel}_"*.deb "$kdir.tmp"
+    mv "$kdir.tmp" "$kdir"
+fi
+vmlinuz=$(ls "$kdir"/boot/vmlinuz-* | head -1)
+moddir=$(ls -d "$kdir"/lib/modules/* | head -1)
+
+# The guest's root: the packages, all libraries flat in /lib, the project at its
+# build-time paths (the tests have their build and source folders compiled in).
+# One folder per selection and fault, so several runs can share the cache.
+guest=$cache/guest-$selection${fault:+-$fault}
+root=$guest/root
+rm -rf "$root"
+mkdir -p "$root/lib/modules" "$root/etc/mips-vm" "$root/proc" "$root/sys" "$root/tmp" "$root/run" "$root/root"
+while read -r p; do
+    case $p in "$kernel:mipsel") continue ;; esac
+    dpkg-deb -x "$(ls "$debs/${p%:mipsel}_"*.deb | head -1)" "$root"
+done < "$list"
+rm -rf "$root"/usr/share/{doc,man,info,locale,lintian,bug}
+for d in "$root/lib/mipsel-linux-gnu" "$root/usr/lib/mipsel-linux-gnu" "$sysroot/lib/mipsel-linux-gnu" \
+         "$sysroot/usr/lib/mipsel-linux-gnu"; do
+    find "$d" -maxdepth 1 -name '*.so*' \( -type f -o -type l \) -exec cp -a {} "$root/lib/" \;
+done
+cp -a /usr/mipsel-linux-gnu/lib/*.so* "$root/lib/"
+rm -rf "$root/lib/mipsel-linux-gnu" "$root/usr/lib/mipsel-linux-gnu" "$root/usr/include"
+ln -sf dash "$root/bin/sh"
+chmod 1777 "$root/tmp"
+
+# The network modules and what they need, in load order.
+modfile() { find "$moddir" -name "$1.ko" -o -name "$(echo "$1" | tr _ -).ko" | head -1; }
+order=()
+add_module() {
+    local f dep
+    f=$(modfile "$1")
+    [ -n "$f" ] || { echo "module $1 not in $kernel" >&2; exit 1; }
+    for seen in "${order[@]}"; do [ "$seen" = "$1" ] && return; done
+    for dep in $(tr '\0' '\n' < "$f" | sed -n 's/^depends=//p' | tr , ' '); do add_module "$dep"; done
+    order+=("$1")
+    cp "$f" "$root/lib/modules/$1.ko"
+}
+wanted=(tun)
+[ "$fault" = no-veth ] || wanted+=(veth)
+[ "$fault" = no-gre ] || wanted+=(ip_gre)
+for m in "${wanted[@]}"; do add_module "$m"; done
+printf '%s.ko\n' "${order[@]}" > "$root/etc/mips-vm.modules"
+
+mkdir -p "$root$here" "$root$out"
+tar -C "$here" --exclude=./.git --exclude="./${out#"$here"/}" --exclude='./build*' -cf - . |
+    tar -C "$root$here" -xf -
+tar -C "$out" --exclude=./sysroot --exclude=./debs --exclude=./mips-vm --exclude=CMakeFiles --exclude='*.o' --exclude='*.a' \
+    --exclude='*.stripped' -cf - . | tar -C "$root$out" -xf -
+find "$root$out" -type f -perm -u+x -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; \
+    -exec mipsel-linux-gnu-strip {} \;
+if [ "$fault" = no-modem ]; then rm -f "$root$out/sim/bin/modemsim"; fi
+if [ "$fault" = bad-filter ]; then
+    # The capture filter text in the guest's tolvane, made to select a protocol nobody sends.
+    tol=$root$out/bin/tolvane
+    cp "$tol" "$tol.orig"
+    LC_ALL=C sed -i 's/proto gre\x00/proto 199\x00/; s/proto 47\x00/proto 99\x00/' "$tol"
+    if cmp -s "$tol" "$tol.orig"; then echo "no capture filter text found in tolvane to break" >&2; exit 1; fi
+    rm "$tol.orig"
+fi
+# The slowest binaries first, so the lanes end close together.
+find "$out/tests" -type f -perm -u+x -name '*_test' | sort |
+    awk '/brenlow_sim_test|netns_test|brenlow_spine_test|openwrt_package_test|uci_tool_test|tunnelwatch_entry_test/ { print 0, $0; next }
+         { print 1, $0 }' | sort -s -k1,1n | cut -d' ' -f2- \
+    > "$root/etc/mips-vm.tests"
+cp sim/mips-vm/init "$root/init"
+cp sim/mips-vm/checks.sh "$root/etc/mips-vm/checks.sh"
+chmod 755 "$root/init"
+jobs=${MIPS_VM_JOBS:-3}
+case $selection in network) test_limit=240 vm_limit=${MIPS_VM_TIMEOUT:-420} ;; *) test_limit=900 vm_limit=${MIPS_VM_TIMEOUT:-2400} ;; esac
+cat > "$root/etc/mips-vm.conf" <<CONF
+MIPS_VM_SELECTION=$selection
+MIPS_VM_FAULT=$fault
+BUILD=$out
+SRC=$here
+JOBS=$jobs
+TEST_TIMEOUT=$test_limit
+CONF
+initrd=$guest/initramfs.cpio
+bash sim/mips-vm/newc.sh "$root" > "$initrd"
+echo "== guest root: $(du -sm "$root" | cut -f1) MB, initramfs $(( $(stat -c %s "$initrd") / 1048576 )) MB, kernel $(basename "$vmlinuz"), modules: ${order[*]}"
+rm -rf "$root"
+[ -n "$fault" ] && echo "== fault injected: $fault"
+
+# Boot. The console is the serial port; the guest powers off when done, and the
+# host's time limit bounds the whole run.
+log=$guest/console.log
+booted=$(date +%s)
+set +e
+timeout "$vm_limit" qemu-system-mipsel -M malta -m "${MIPS_VM_MEMORY:-256}" -nographic -no-reboot -nic none -vga none \
+    ${MIPS_VM_TB_SIZE:+-accel tcg,tb-size=$MIPS_VM_TB_SIZE} \
+    -kernel "$vmlinuz" -initrd "$initrd" -append "console=ttyS0 panic=-1 quiet" < /dev/null 2>&1 |
+    sed -u 's/\r$//' | tee "$log" | while IFS= read -r line; do
+        case $line in mips-vm:*|RESULT*) echo "[+$(( $(date +%s) - booted )) s] $line" ;; esac
+    done
+vm_status=${PIPESTATUS[0]}
+set -e
+rm -f "$initrd"
+end=$(date +%s)
+echo "== qemu ran $((end - booted)) s (status $vm_status); build $((built - start)) s; whole run $((end - start)) s; console log $log"
+
+case $selection in network) expected=5 ;; unit) expected=1 ;; all) expected=6 ;; esac
+results=$(grep -c '^RESULT ' "$log" || true)
+fails=$(grep -c '^RESULT [a-f] FAIL' "$log" || true)
+if [ "$vm_status" -eq 124 ]; then echo "FAIL: the guest did not finish within $vm_limit s"; exit 1; fi
+if [ "$results" -lt "$expected" ]; then echo "FAIL: $results of $expected check results came back"; exit 1; fi
+if [ "$fails" -gt 0 ]; then echo "FAIL: $fails check(s) failed"; exit 1; fi
+echo "all $expected check(s) passed"
