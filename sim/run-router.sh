@@ -98,13 +98,14 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >"$build_log" 2>&1 ||
 # Only what the demo runs: the tests are built by tests/run.sh.
 if ! cmake --build build -j"$(nproc)" --target brenlow tolvane moskar quorral dastral \
         modemsim gcom uci nmea_feeder pdutool 2>&1 | tee -a "$build_log" |
-        while IFS= read -r line; do
-            case $line in \[*%\]*) printf '\r  %s' "${line%%]*}]" ;; esac
-        done; then
+        { n=0; spin='|/-\'; while IFS= read -r line; do
+            case $line in *"Building CXX object"*|*"Linking CXX"*) n=$((n + 1))
+                printf '\r  %s %d files compiled or linked' "${spin:n%4:1}" "$n" ;; esac
+        done; }; then
     echo; tail -20 "$build_log"; exit 1
 fi
 [ -x "$bin/brenlow" ] && [ -x "$sim/modemsim" ] || { echo; tail -20 "$build_log"; exit 1; }
-printf '\r  built in %ss (log: %s)\n' $(( ($(date +%s%N) - start_ns) / 1000000000 )) "$build_log"
+printf '\r  built in %ss (log: %s)          \n' $(( ($(date +%s%N) - start_ns) / 1000000000 )) "$build_log"
 start_ns=$(date +%s%N)
 
 root=$(mktemp -d /tmp/router.XXXXXX)
@@ -219,7 +220,8 @@ on_record() {
     case $1 in
     "Received SMS"*)
         say "[sms 2/3]" "the router read it (next 5-s pass) and wrote its journal: $(printf '%s' "$1" | visible)"
-        say "" "  replying takes about 20 s: brenlow sets the modem up again, waits 5 s after AT+CMGS and 15 s after the PDU"
+        say "" "  the reply takes about 20 s: brenlow sets the modem up again, waits 5 s after AT+CMGS, then 15 s"
+        say "" "  for the answer to the PDU: the phone has the reply early in that window, the journal at its end"
         if [ ! -f "$root/demo/moskar.pid" ]; then
             say "[traffic]" "starting moskar now: its 1 MB allowance on loopback is passed at once, so an alarm SMS follows the reply"
             daemon moskar "$bin/moskar" lo "$root/var/run/moskar.pid" 1
@@ -233,15 +235,26 @@ on_platform() {
     local args=${1#* }
     case $args in
     */skellan\ *) say "[tunnel]" "${args#*skellan } (the watchdog's up/down script)" ;;
+    *ostrel.sh\ *)
+        # The signal-strength refresh comes every 20 s: explained once, then kept short.
+        if [ -z "${ostrel_told:-}" ]; then
+            ostrel_told=1
+            say "[platform]" "$args (brenlow refreshes the signal strength every 20 s)"
+        else
+            say "[platform]" "$args"
+        fi ;;
     *) say "[platform]" "$args" ;;
     esac
 }
-on_bridge() { say "[bridge]" "the module received \"$(printf '%s\n' "$1" | visible)\""; }
+on_bridge() { say "[bridge]" "the module received \"$1\""; }
 follow "$root/simstore/sent.log" on_phone
 follow "$root/etc/config/sms_record" on_record
 follow "$root/calls.log" on_platform
 follow "$root/tmp/sms_tosend" on_spool
-follow "$root/bridge-module.log" on_bridge
+# The bridge's bytes as they come: its lines end in \n\r, so reading lines would cut them.
+helper bash -c 'tail -c +1 -F "$1" 2>/dev/null | perl -e "\$| = 1; while (sysread(STDIN, \$b, 4096)) {
+    \$b =~ s/\\r/\\\\r/g; \$b =~ s/\\n/\\\\n/g; \$b =~ s/([\\x00-\\x1f\\x7f])/sprintf(q(\\\\x%02X), ord \$1)/ge; print \"\$b\\n\" }"' \
+    _ "$root/bridge-module.log" > >(while IFS= read -r l; do on_bridge "$l"; done)
 # GPS: one line per 10 s with the count and the last sentence; the whole stream stays in the file.
 helper bash -c 'seen=0; while sleep 10; do
     now=$(grep -c "\$GP" "$1" 2>/dev/null || true)
