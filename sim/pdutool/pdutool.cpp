@@ -6,17 +6,35 @@
 #include "cdma_pdu.h"
 #include "gsm_pdu.h"
 #include "log.h"
+#include "pdu_check.h"
 
 namespace {
 
-void usage()
+void usage(FILE* out)
 {
-    fprintf(stderr,
-            "usage: pdutool [-v] gsm-decode HEX\n"
-            "       pdutool [-v] cdma-decode HEX\n"
-            "       pdutool [-v] gsm-encode [--ucs2|--8bit] [--sca DIGITS] NUMBER TEXT\n"
-            "       pdutool [-v] cdma-encode [--unicode|--octet] NUMBER TEXT\n"
-            "  -v  print the codecs' Debug log lines on standard error\n");
+    fprintf(out,
+            "usage: pdutool [-v] COMMAND ARGUMENTS\n"
+            "  gsm-decode HEX       what brenlow reads from an SMS-DELIVER PDU the modem printed\n"
+            "      pdutool gsm-decode 0891683108200505F0040B912143658709F10000213041516273000AE8329BFD4697D9EC37\n"
+            "  cdma-decode HEX      what brenlow reads from a CDMA transport-layer message\n"
+            "      pdutool cdma-decode 000002100204040146aa18060100081c0003200000010410148d2003060000000000000501000801000d0101\n"
+            "  gsm-encode [--ucs2|--8bit] [--sca DIGITS] NUMBER TEXT\n"
+            "                       the SMS-SUBMIT PDU brenlow sends, and its AT+CMGS length\n"
+            "      pdutool gsm-encode +8613800138000 hello\n"
+            "  cdma-encode [--unicode|--octet] NUMBER TEXT\n"
+            "                       the CDMA message brenlow sends, and its AT^HCMGS length\n"
+            "      pdutool cdma-encode 10086 Hi\n"
+            "  -v      print the codecs' Debug log lines on standard error\n"
+            "  --help  this text\n"
+            "A PDU that is not hex, has an odd length, is cut short or is not of the kind the\n"
+            "command decodes is refused with one line on standard error and exit status 2.\n");
+}
+
+// Refuses a malformed PDU in one line, as the usage text promises.
+int refuse(const char* command, const char* why)
+{
+    fprintf(stderr, "pdutool %s: %s\n", command, why);
+    return 2;
 }
 
 // Text with control and non-ASCII bytes shown as \xNN.
@@ -59,6 +77,16 @@ void print_ucs2(const char* label, const char* data, int length)
 
 int gsm_decode(const char* hex)
 {
+    char why[160];
+    if (check_gsm_deliver(hex, why, sizeof why) != 0)
+        return refuse("gsm-decode", why);
+    // The daemon's decoder reads upper-case hex only, as modems print it.
+    char upper[2 * 512 + 1];
+    snprintf(upper, sizeof upper, "%s", hex);
+    for (char* p = upper; *p; ++p)
+        if (*p >= 'a' && *p <= 'f')
+            *p = static_cast<char>(*p - 'a' + 'A');
+    hex = upper;
     ShortMessage msg;
     int udl = gsm_decode_pdu(hex, &msg);
     printf("%-16s %s\n", "sca", msg.sca);
@@ -73,6 +101,9 @@ int gsm_decode(const char* hex)
 
 int cdma_decode(const char* hex)
 {
+    char why[160];
+    if (check_cdma_transport(hex, why, sizeof why) != 0)
+        return refuse("cdma-decode", why);
     CdmaShortMessage msg;
     cdma_decode_pdu(hex, static_cast<int>(strlen(hex)), &msg);
     char stamp[13];
@@ -113,12 +144,12 @@ int gsm_encode(int argc, char** argv)
         } else if (!strcmp(argv[i], "--sca") && i + 1 < argc) {
             snprintf(msg.sca, sizeof msg.sca, "%s", argv[++i]);
         } else {
-            usage();
+            usage(stderr);
             return 2;
         }
     }
     if (argc - i != 2) {
-        usage();
+        usage(stderr);
         return 2;
     }
     snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
@@ -140,12 +171,12 @@ int cdma_encode(int argc, char** argv)
         } else if (!strcmp(argv[i], "--octet")) {
             msg.tp_dcs = 4;
         } else {
-            usage();
+            usage(stderr);
             return 2;
         }
     }
     if (argc - i != 2) {
-        usage();
+        usage(stderr);
         return 2;
     }
     snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
@@ -186,10 +217,14 @@ int main(int argc, char** argv)
         i++;
     }
     if (i >= argc) {
-        usage();
+        usage(stderr);
         return 2;
     }
     const char* command = argv[i++];
+    if (!strcmp(command, "--help") || !strcmp(command, "-h")) {
+        usage(stdout);
+        return 0;
+    }
     if (!strcmp(command, "gsm-decode") && argc - i == 1)
         return gsm_decode(argv[i]);
     if (!strcmp(command, "cdma-decode") && argc - i == 1)
@@ -198,6 +233,6 @@ int main(int argc, char** argv)
         return gsm_encode(argc - i, argv + i);
     if (!strcmp(command, "cdma-encode"))
         return cdma_encode(argc - i, argv + i);
-    usage();
+    usage(stderr);
     return 2;
 }
