@@ -37,48 +37,46 @@ constexpr Extension GSM_EXTENSION[] = {
 
 constexpr int NO_SEPTET = -1;
 
-// Septet form of every code point below 0x100; the Greek capitals and the
-// euro sign above it are looked up in the tables.
+// Septet form of every code point below 0x100, one octet each: the basic
+// septet, LATIN_ESCAPED | code for an extension character, or LATIN_NONE.
+// The Greek capitals and the euro sign above it are looked up in the tables.
+constexpr uint8_t LATIN_NONE = 0xFF;
+constexpr uint8_t LATIN_ESCAPED = 0x80;
 struct LatinSeptets {
-    int16_t form[256];
+    uint8_t form[256];
     constexpr LatinSeptets() : form()
     {
         for (int cp = 0; cp < 256; cp++)
-            form[cp] = NO_SEPTET;
+            form[cp] = LATIN_NONE;
         for (int s = 0; s < 128; s++)
             if (s != GSM_ESCAPE && GSM_BASIC[s] < 256)
-                form[GSM_BASIC[s]] = static_cast<int16_t>(s);
+                form[GSM_BASIC[s]] = static_cast<uint8_t>(s);
         for (const Extension& e : GSM_EXTENSION)
             if (e.code_point < 256)
-                form[e.code_point] = static_cast<int16_t>(GSM_ESCAPE << 8 | e.code);
+                form[e.code_point] = static_cast<uint8_t>(LATIN_ESCAPED | e.code);
     }
 };
 constexpr LatinSeptets LATIN;
 
-// The code points of the extension table by code; 0 where it has none.
-struct ExtensionByCode {
-    uint16_t code_point[128];
-    constexpr ExtensionByCode() : code_point()
-    {
-        for (const Extension& e : GSM_EXTENSION)
-            code_point[e.code] = e.code_point;
-    }
-};
-constexpr ExtensionByCode EXTENSION;
+// Code point of an extension code; a space for a code the table does not hold.
+uint32_t extension_code_point(unsigned code)
+{
+    for (const Extension& e : GSM_EXTENSION)
+        if (e.code == code)
+            return e.code_point;
+    return 0x20;
+}
 
 constexpr uint32_t REPLACEMENT = 0xFFFD;
 
 } // namespace
 
-const int16_t* gsm_latin_septets()
-{
-    return LATIN.form;
-}
-
 int gsm_septet_of(uint32_t code_point)
 {
-    if (code_point < 256)
-        return LATIN.form[code_point];
+    if (code_point < 256) {
+        unsigned form = LATIN.form[code_point];
+        return form == LATIN_NONE ? NO_SEPTET : form & LATIN_ESCAPED ? GSM_ESCAPE << 8 | (form & 0x7F) : form;
+    }
     if (code_point == 0x20AC)
         return GSM_ESCAPE << 8 | 0x65;
     // Above Latin-1 only the Greek capitals Δ to Ω remain.
@@ -133,7 +131,7 @@ int gsm_septets_to_utf8(const uint8_t* septets, int n, char* out, int size)
         uint32_t cp;
         if (s == GSM_ESCAPE) {
             unsigned code = i + 1 < n ? septets[++i] & 0x7F : 0;
-            cp = EXTENSION.code_point[code] ? EXTENSION.code_point[code] : 0x20;
+            cp = extension_code_point(code);
         } else {
             cp = GSM_BASIC[s];
         }

@@ -10,8 +10,6 @@ constexpr uint8_t GSM_ESCAPE = 0x1B;
 // The septet form of a code point: the basic septet (0 to 127), or
 // GSM_ESCAPE << 8 | code for an extension character; -1 when it has none.
 int gsm_septet_of(uint32_t code_point);
-// gsm_septet_of for the code points below 0x100, as a table of 256 entries.
-const int16_t* gsm_latin_septets();
 
 // Translates n septet values into UTF-8; an escape followed by a code the
 // extension table does not hold reads as a space. Stops before a character

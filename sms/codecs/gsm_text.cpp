@@ -202,7 +202,6 @@ int gsm_encode_text(const char* number, const char* text, uint8_t ref, GsmSubmit
     bool septets = true;
     int septet_total = 0;
     int unit_total = 0;
-    const int16_t* latin = gsm_latin_septets();
     for (int pos = 0; pos < length && count < SEND_CHARS_MAX;) {
         int32_t cp;
         unsigned b = static_cast<unsigned char>(text[pos]);
@@ -217,7 +216,7 @@ int gsm_encode_text(const char* number, const char* text, uint8_t ref, GsmSubmit
         OutChar& c = chars[count++];
         c.code_point = static_cast<uint32_t>(cp);
         // Once one character has no septet form the text goes as UCS2.
-        c.septet = !septets ? -1 : cp < 0x100 ? latin[cp] : gsm_septet_of(c.code_point);
+        c.septet = septets ? gsm_septet_of(c.code_point) : -1;
         septets = septets && c.septet >= 0;
         septet_total += c.septet > 0xFF ? 2 : 1;
         unit_total += cp > 0xFFFF ? 2 : 1;
