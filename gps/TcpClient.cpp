@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "log.h"
@@ -27,14 +28,16 @@ constexpr unsigned UNACKED_TIMEOUT_MS = 5000;
 // connection is closed after that.
 constexpr int SEND_TIMEOUT_MS = 1000;
 // Lazy reconnection starts at most one attempt per entry in this time.
-constexpr long long RECONNECT_SPACING_MS = 1000;
+constexpr uint32_t RECONNECT_SPACING_MS = 1000;
 
 // Process-wide settings of the TCP client; the forwarder uses neither.
 struct TcpSettings {
     std::atomic<ClientConnectedFn> on_connected{nullptr};
     std::atomic<int> no_delay{0};
-    // Start of each entry's latest connection attempt (monotonic ms, 0 none).
-    std::atomic<long long> last_attempt_ms[MAX_CONNECTIONS] = {};
+    // Start of each entry's latest connection attempt: monotonic ms cut to
+    // 32 bits (0 none), since the router's 32-bit MIPS has no lock-free
+    // 64-bit atomics; differences are taken modulo 2^32.
+    std::atomic<uint32_t> last_attempt_ms[MAX_CONNECTIONS] = {};
 };
 
 TcpSettings tcp_settings;
@@ -229,7 +232,8 @@ int TcpClientReconnect(int index)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     log_print(LOG_INFO, "[%s %d] Info： try to re-connecting", LOG_SRC, __LINE__);
-    tcp_settings.last_attempt_ms[index].store(monotonic_ms());
+    uint32_t now = static_cast<uint32_t>(monotonic_ms());
+    tcp_settings.last_attempt_ms[index].store(now != 0 ? now : 1);
     if (client_spawn(index, tcp_connect_thread) != 0) {
         log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
         return -1;
@@ -247,8 +251,8 @@ int TcpClientSend(int index, const char* data, int length)
     if (use.state() == CONN_CLOSED) {
         // A server that refuses or resets at once must not be hammered
         // however short the forwarding interval.
-        long long last = tcp_settings.last_attempt_ms[index].load();
-        if (last == 0 || monotonic_ms() - last >= RECONNECT_SPACING_MS)
+        uint32_t last = tcp_settings.last_attempt_ms[index].load();
+        if (last == 0 || static_cast<uint32_t>(monotonic_ms()) - last >= RECONNECT_SPACING_MS)
             TcpClientReconnect(index);
         return -2;
     }

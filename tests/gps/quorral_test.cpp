@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -331,11 +332,11 @@ public:
                 ssize_t n = write(fd_, text.data(), text.size());
                 long long now = now_ms();
                 if (n > 0) {
-                    taken_ += n;
+                    taken_ += static_cast<int32_t>(n);
                     last_taken = now;
                 }
                 if (now - last_taken > longest_refusal_ms_)
-                    longest_refusal_ms_ = now - last_taken;
+                    longest_refusal_ms_ = static_cast<int32_t>(now - last_taken);
                 usleep(static_cast<useconds_t>(period_ms) * 1000);
             }
         });
@@ -354,8 +355,9 @@ public:
 private:
     int fd_;
     std::atomic<bool> stop_{false};
-    std::atomic<long long> taken_{0};
-    std::atomic<long long> longest_refusal_ms_{0};
+    // 32-bit on purpose: the router's MIPS has no lock-free 64-bit atomics.
+    std::atomic<int32_t> taken_{0};
+    std::atomic<int32_t> longest_refusal_ms_{0};
     std::thread thread_;
 };
 
