@@ -166,8 +166,17 @@ TEST_F(Dastral, CaptureFileRotatesAtTheLogSizeIntoOneOlderFile)
     writer.join();
     ASSERT_EQ(at_module.size(), to_module.size());
     // Two rotations: the older file holds the second 200,001 bytes and more, the current one the rest.
-    std::string older = sb.read("/tmp/qv.log2");
-    std::string current = sb.read("/tmp/qv.log");
+    // A block reaches the capture just after the module, so wait for the last one to land.
+    std::string older, current;
+    deadline = now_ms() + 10000;
+    do {
+        older = sb.read("/tmp/qv.log2");
+        current = sb.read("/tmp/qv.log");
+        size_t kept = older.size() + current.size();
+        if (kept <= from_board.size() && from_board.compare(from_board.size() - kept, kept, older + current) == 0)
+            break;
+        usleep(50000);
+    } while (now_ms() < deadline);
     EXPECT_GE(older.size(), 200001u);
     EXPECT_LT(current.size(), 200001u);
     ASSERT_LE(older.size() + current.size(), from_board.size());
