@@ -16,6 +16,9 @@
 #include "resolve.h"
 #include "thread_arg.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "TcpClient.cpp";
+
 namespace {
 
 // A connect that has not completed by then is given up (an unreachable or
@@ -102,7 +105,7 @@ int send_within_timeout(int sock, const char* data, size_t length, size_t* sent)
 
 int start_entry(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： TcpClientStart called", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： TcpClientStart called", LOG_UNIT, __LINE__);
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     client_reset(index, host, ip, port, on_receive);
@@ -121,16 +124,16 @@ bool server_address(int index, sockaddr_in* addr)
         if (resolve_ipv4(entry.host, &addr->sin_addr) != 0) {
             // Connecting to 0.0.0.0 instead would reach this router's own
             // services on that port; the next send tries the lookup again.
-            log_print(LOG_ERROR, "[%s %d] Error： gethostbyname error: %s！", LOG_SRC, __LINE__, entry.host);
+            log_print(LOG_ERROR, "[%s %d] Error： gethostbyname error: %s！", LOG_UNIT, __LINE__, entry.host);
             return false;
         }
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &addr->sin_addr, text, sizeof text);
-        log_print(LOG_DEBUG, "[%s %d] Debug： gethostbyname success: %s！", LOG_SRC, __LINE__, text);
+        log_print(LOG_DEBUG, "[%s %d] Debug： gethostbyname success: %s！", LOG_UNIT, __LINE__, text);
         return true;
     }
     if (inet_aton(entry.ip, &addr->sin_addr) == 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： inet_aton error, ip=%s, index = %d", LOG_SRC, __LINE__, entry.ip, index);
+        log_print(LOG_ERROR, "[%s %d] Error： inet_aton error, ip=%s, index = %d", LOG_UNIT, __LINE__, entry.ip, index);
         return false;
     }
     return true;
@@ -142,29 +145,29 @@ void run_connection(int index, int sock, uint32_t generation)
     if (tcp_settings.no_delay.load() == 1) {
         int one = 1;
         if (setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == -1) {
-            log_print(LOG_ERROR, "[%s %d] Error： set tcp nodelay error", LOG_SRC, __LINE__);
+            log_print(LOG_ERROR, "[%s %d] Error： set tcp nodelay error", LOG_UNIT, __LINE__);
             return;
         }
-        log_print(LOG_DEBUG, "[%s %d] Debug： set TCP_NODELAY", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： set TCP_NODELAY", LOG_UNIT, __LINE__);
     }
     sockaddr_in addr;
     if (!server_address(index, &addr))
         return;
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    log_print(LOG_TRACE, "[%s %d] Trace： connect to %s  ", LOG_SRC, __LINE__, text);
+    log_print(LOG_TRACE, "[%s %d] Trace： connect to %s  ", LOG_UNIT, __LINE__, text);
     int connected = connect_with_timeout(sock, addr);
     if (connected == -2)
-        log_print(LOG_ERROR, "[%s %d] Error： connect timed out after %d s, index=%d", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： connect timed out after %d s, index=%d", LOG_UNIT, __LINE__,
                   CONNECT_TIMEOUT_MS / 1000, index);
     if (connected != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Connect failure, index=%d", LOG_SRC, __LINE__, index);
+        log_print(LOG_ERROR, "[%s %d] Error： Connect failure, index=%d", LOG_UNIT, __LINE__, index);
         return;
     }
     // Set once connected: the connect has its own time-out above.
     unsigned unacked = UNACKED_TIMEOUT_MS;
     setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
-    log_print(LOG_DEBUG, "[%s %d] Debug： server connected", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： server connected", LOG_UNIT, __LINE__);
     if (!client_publish_connected(index, sock, generation))
         return; // closed or restarted while connecting
     if (ClientConnectedFn callback = tcp_settings.on_connected.load())
@@ -178,11 +181,11 @@ void run_connection(int index, int sock, uint32_t generation)
         ssize_t n = recv(sock, buffer, CLIENT_RECV_SIZE, 0);
         if (n <= 0) {
             int err = errno;
-            log_print(LOG_ERROR, "[%s %d] Error： recv error code :%d info: '%s'", LOG_SRC, __LINE__, err,
+            log_print(LOG_ERROR, "[%s %d] Error： recv error code :%d info: '%s'", LOG_UNIT, __LINE__, err,
                       strerror(err));
             return;
         }
-        log_print(LOG_TRACE, "[%s %d] Trace： recv succeed :'%s' len: %d", LOG_SRC, __LINE__, buffer,
+        log_print(LOG_TRACE, "[%s %d] Trace： recv succeed :'%s' len: %d", LOG_UNIT, __LINE__, buffer,
                   static_cast<int>(n));
         if (on_receive)
             on_receive(index, buffer, static_cast<int>(n));
@@ -191,11 +194,11 @@ void run_connection(int index, int sock, uint32_t generation)
 
 void* tcp_connect_thread(void* arg)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： thread starting ...", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： thread starting ...", LOG_UNIT, __LINE__);
     ThreadArg self = unpack_thread_arg(arg);
     int index = self.index;
     if (index > MAX_CONNECTIONS - 1) {
-        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_SRC,
+        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
                   __LINE__, index, MAX_CONNECTIONS);
         return nullptr;
     }
@@ -205,12 +208,12 @@ void* tcp_connect_thread(void* arg)
         sock = -1;
     }
     if (sock < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Socket error", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： Socket error", LOG_UNIT, __LINE__);
     } else if (client_attach(index, sock, self.generation)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： socket created", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： socket created", LOG_UNIT, __LINE__);
         run_connection(index, sock, self.generation);
     }
-    log_print(LOG_INFO, "[%s %d] Info： connection terminated", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： connection terminated", LOG_UNIT, __LINE__);
     client_finish(index, sock, self.generation);
     return nullptr;
 }
@@ -231,11 +234,11 @@ int TcpClientReconnect(int index)
 {
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
-    log_print(LOG_INFO, "[%s %d] Info： try to re-connecting", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： try to re-connecting", LOG_UNIT, __LINE__);
     uint32_t now = static_cast<uint32_t>(monotonic_ms());
     tcp_settings.last_attempt_ms[index].store(now != 0 ? now : 1);
     if (client_spawn(index, tcp_connect_thread) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_UNIT, __LINE__);
         return -1;
     }
     return 0;
@@ -246,7 +249,7 @@ int TcpClientSend(int index, const char* data, int length)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     ClientUse use(index);
-    log_print(LOG_DEBUG, "[%s %d] Debug： i=%d, fd=%d, status=%d", LOG_SRC, __LINE__, index, use.socket(),
+    log_print(LOG_DEBUG, "[%s %d] Debug： i=%d, fd=%d, status=%d", LOG_UNIT, __LINE__, index, use.socket(),
               use.state());
     if (use.state() == CONN_CLOSED) {
         // A server that refuses or resets at once must not be hammered
@@ -257,25 +260,25 @@ int TcpClientSend(int index, const char* data, int length)
         return -2;
     }
     if (use.state() == CONN_CONNECTING) {
-        log_print(LOG_INFO, "[%s %d] Info： server is connecting", LOG_SRC, __LINE__);
+        log_print(LOG_INFO, "[%s %d] Info： server is connecting", LOG_UNIT, __LINE__);
         return -2;
     }
     size_t sent = 0;
     int rc = send_within_timeout(use.socket(), data, length > 0 ? static_cast<size_t>(length) : 0, &sent);
     if (rc == -1) {
         int err = errno;
-        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'", LOG_SRC, __LINE__, err, strerror(err));
+        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'", LOG_UNIT, __LINE__, err, strerror(err));
         return -1;
     }
     if (rc == -2) {
         // The server stopped taking data; waiting longer would stall the
         // caller's loop. The thread ends, the next sends reconnect lazily.
         log_print(LOG_ERROR, "[%s %d] Error： send buffer full for %d ms, %d of %d bytes sent, connection closed, "
-                  "index=%d", LOG_SRC, __LINE__, SEND_TIMEOUT_MS, static_cast<int>(sent), length, index);
+                  "index=%d", LOG_UNIT, __LINE__, SEND_TIMEOUT_MS, static_cast<int>(sent), length, index);
         client_close(index);
         return -1;
     }
-    log_print(LOG_TRACE, "[%s %d] Trace： send %d bytes successfully", LOG_SRC, __LINE__, static_cast<int>(sent));
+    log_print(LOG_TRACE, "[%s %d] Trace： send %d bytes successfully", LOG_UNIT, __LINE__, static_cast<int>(sent));
     return 0;
 }
 

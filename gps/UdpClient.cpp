@@ -10,6 +10,9 @@
 #include "resolve.h"
 #include "thread_arg.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "UdpClient.cpp";
+
 namespace {
 
 int start_entry(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
@@ -33,11 +36,11 @@ void receive_loop(int index, int sock)
         ssize_t n = recvfrom(sock, buffer, CLIENT_RECV_SIZE, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
         if (n <= 0) {
             int err = errno;
-            log_print(LOG_ERROR, "[%s %d] Error： recvfrom error code :%d info: '%s'\n", LOG_SRC, __LINE__, err,
+            log_print(LOG_ERROR, "[%s %d] Error： recvfrom error code :%d info: '%s'\n", LOG_UNIT, __LINE__, err,
                       strerror(err));
             return;
         }
-        log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_SRC, __LINE__, buffer,
+        log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_UNIT, __LINE__, buffer,
                   static_cast<int>(n));
         if (entry.on_receive)
             entry.on_receive(index, buffer, static_cast<int>(n));
@@ -49,7 +52,7 @@ void* udp_receive_thread(void* arg)
     ThreadArg self = unpack_thread_arg(arg);
     int index = self.index;
     if (index > MAX_CONNECTIONS - 1) {
-        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_SRC,
+        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
                   __LINE__, index, MAX_CONNECTIONS);
         return nullptr;
     }
@@ -60,14 +63,14 @@ void* udp_receive_thread(void* arg)
         sock = -1;
     }
     if (sock < 0)
-        log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_UNIT, __LINE__);
     if (!client_attach(index, sock, self.generation)) {
         // The entry was closed or restarted before this attempt got going.
         if (sock >= 0)
             close(sock);
         return nullptr;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_UNIT, __LINE__);
     entry.has_resolved = false;
     if (entry.host[0]) {
         in_addr addr;
@@ -78,7 +81,7 @@ void* udp_receive_thread(void* arg)
             entry.resolved.sin_addr = addr;
             entry.has_resolved = true;
         } else {
-            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_SRC, __LINE__, entry.host);
+            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, entry.host);
         }
     }
     if (client_publish_connected(index, sock, self.generation))
@@ -104,7 +107,7 @@ int UdpClientOpen(int index)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     if (client_spawn(index, udp_receive_thread) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_UNIT, __LINE__);
         return -1;
     }
     return 0;
@@ -119,7 +122,7 @@ int UdpClientSend(int index, const char* data, int length)
     if (use.state() == CONN_CLOSED)
         return UdpClientOpen(index);
     if (use.state() == CONN_CONNECTING) {
-        log_print(LOG_ERROR, "[%s %d] Error： server is connecting\n", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： server is connecting\n", LOG_UNIT, __LINE__);
         return -2;
     }
     sockaddr_in dest;
@@ -133,7 +136,7 @@ int UdpClientSend(int index, const char* data, int length)
         have_address = inet_aton(entry.ip, &dest.sin_addr) != 0;
     }
     if (!have_address) {
-        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_SRC, __LINE__, entry.ip, index);
+        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_UNIT, __LINE__, entry.ip, index);
         return -3;
     }
     dest.sin_family = AF_INET;
@@ -142,10 +145,10 @@ int UdpClientSend(int index, const char* data, int length)
                           reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (sent < 0) {
         int err = errno;
-        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'\n", LOG_SRC, __LINE__, err,
+        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'\n", LOG_UNIT, __LINE__, err,
                   strerror(err));
         return -1;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： send %d bytes successfully\n", LOG_SRC, __LINE__, static_cast<int>(sent));
+    log_print(LOG_DEBUG, "[%s %d] Debug： send %d bytes successfully\n", LOG_UNIT, __LINE__, static_cast<int>(sent));
     return 0;
 }

@@ -4,6 +4,9 @@
 
 #include "log.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "nmea_chunk.cpp";
+
 namespace {
 
 constexpr char RMC_TAG[] = "$GPRMC,";
@@ -34,7 +37,7 @@ int extract_gprmc(const char* src, size_t len, char* dst, size_t size)
         return 0;
     size_t offset = static_cast<size_t>(start - src);
     size_t rest = len - offset;
-    log_print(LOG_DEBUG, "[%s %d] Debug： extract_gprmc %.*s", LOG_SRC, __LINE__, static_cast<int>(rest), start);
+    log_print(LOG_DEBUG, "[%s %d] Debug： extract_gprmc %.*s", LOG_UNIT, __LINE__, static_cast<int>(rest), start);
     // The next sentence may start right after "$GP" at the earliest.
     const void* next = rest > 3 ? memchr(start + 3, '$', rest - 3) : nullptr;
     if (!next)
@@ -44,7 +47,7 @@ int extract_gprmc(const char* src, size_t len, char* dst, size_t size)
     if (count > size - 1)
         count = size - 1;
     memcpy(dst, start, count);
-    log_print(LOG_DEBUG, "[%s %d] Debug： tmp1=0x%x,tmp2=0x%x, return str=%.*s", LOG_SRC, __LINE__,
+    log_print(LOG_DEBUG, "[%s %d] Debug： tmp1=0x%x,tmp2=0x%x, return str=%.*s", LOG_UNIT, __LINE__,
               static_cast<unsigned>(offset), static_cast<unsigned>(end), static_cast<int>(count), dst);
     return static_cast<int>(count);
 }

@@ -18,6 +18,9 @@
 #include "serial.h"
 #include "uci_check.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "quorral.cpp";
+
 namespace {
 
 enum {
@@ -93,7 +96,7 @@ void load_gps_config(GpsConfig* config)
 void write_pid_file(const char* path)
 {
     if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_UNIT, __LINE__, path);
 }
 
 void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
@@ -101,12 +104,12 @@ void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
 void serial_out_write(const char* data, int len)
 {
     if (forwarder.serial_out == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： serial is not openned", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： serial is not openned", LOG_UNIT, __LINE__);
         return;
     }
     if (write(forwarder.serial_out, data, static_cast<size_t>(len)) < 0)
         return;
-    log_print(LOG_INFO, "[%s %d] Info： write msg len=%d succeed\n", LOG_SRC, __LINE__, len);
+    log_print(LOG_INFO, "[%s %d] Info： write msg len=%d succeed\n", LOG_UNIT, __LINE__, len);
 }
 
 // Opens the board's serial port as the destination; ends the process when it
@@ -153,7 +156,7 @@ void open_destination(const GpsConfig& config)
         open_serial_out(config);
         break;
     default:
-        log_print(LOG_INFO, "[%s %d] Info： not supported protocol %d", LOG_SRC, __LINE__, config.proto);
+        log_print(LOG_INFO, "[%s %d] Info： not supported protocol %d", LOG_UNIT, __LINE__, config.proto);
         break;
     }
 }
@@ -182,7 +185,7 @@ void count_forwarded(bool sent)
         return;
     }
     if (forwarder.dropped_chunks > 0)
-        log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_SRC, __LINE__,
+        log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_UNIT, __LINE__,
                   forwarder.dropped_chunks);
     forwarder.dropped_chunks = 0;
 }
@@ -193,7 +196,7 @@ void forward_chunk(const char* data, int len)
 {
     const GpsConfig& config = forwarder.config;
     if (config.proto != PROTO_TCP && config.proto != PROTO_UDP && config.proto != PROTO_SERIAL) {
-        log_print(LOG_ERROR, "[%s %d] Error： not supported protocol %d", LOG_SRC, __LINE__, config.proto);
+        log_print(LOG_ERROR, "[%s %d] Error： not supported protocol %d", LOG_UNIT, __LINE__, config.proto);
         return;
     }
     int failed = 0;
@@ -207,9 +210,9 @@ void handle_chunk(int len)
 {
     int text_len = static_cast<int>(strlen(forwarder.read_buffer));
     if (text_len != len)
-        log_print(LOG_ERROR, "[%s %d] Error： quorral error, strlen(buff)=%d. len=%d", LOG_SRC, __LINE__, text_len,
+        log_print(LOG_ERROR, "[%s %d] Error： quorral error, strlen(buff)=%d. len=%d", LOG_UNIT, __LINE__, text_len,
                   len);
-    log_print(LOG_DEBUG, "[%s %d] Debug： gps, len=%d", LOG_SRC, __LINE__, len);
+    log_print(LOG_DEBUG, "[%s %d] Debug： gps, len=%d", LOG_UNIT, __LINE__, len);
     if (forwarder.config.onlyrmc == 1) {
         int rmc_len = extract_gprmc(forwarder.read_buffer, static_cast<size_t>(len), forwarder.rmc_buffer,
                                     sizeof forwarder.rmc_buffer);
@@ -240,7 +243,7 @@ void pause_interval()
 {
     if (forwarder.config.proto == PROTO_TCP)
         TcpClientClose(CLIENT_INDEX);
-    log_print(LOG_ERROR, "[%s %d] Error： quorral failed, restart it", LOG_SRC, __LINE__);
+    log_print(LOG_ERROR, "[%s %d] Error： quorral failed, restart it", LOG_UNIT, __LINE__);
     request_restart();
     close(forwarder.gps_fd);
     exit(0);
@@ -270,13 +273,13 @@ void pause_interval()
 
 int main(int argc, char** argv)
 {
-    log_print(LOG_INFO, "[%s %d] Info： quorral starting..", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： quorral starting..", LOG_UNIT, __LINE__);
     memset(forwarder.serial_number, 0, sizeof forwarder.serial_number);
     log_set_output(LOG_OUT_FILE);
     log_set_level(LOG_TRACE);
     log_set_file("/tmp/gps.log");
     if (argc < 2) {
-        log_print(LOG_ERROR, "[%s %d] Error： quorral parameter error ", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： quorral parameter error ", LOG_UNIT, __LINE__);
         return -1;
     }
     const char* device = argv[1];
@@ -286,27 +289,27 @@ int main(int argc, char** argv)
     memset(&forwarder.config, 0, sizeof forwarder.config);
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused("quorral", refusal, sizeof refusal))
-        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,
                   "quorral", refusal);
     load_gps_config(&forwarder.config);
     const GpsConfig& config = forwarder.config;
 
     forwarder.gps_fd = open_port(device);
     if (forwarder.gps_fd == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： device error %s \n", LOG_SRC, __LINE__, device);
+        log_print(LOG_ERROR, "[%s %d] Error： device error %s \n", LOG_UNIT, __LINE__, device);
         sleep(OPEN_FAILURE_PAUSE_S);
         request_restart();
         return -2;
     }
     setup_port(forwarder.gps_fd, 115200, 8, 'N', 1, 1);
 
-    log_print(LOG_INFO, "[%s %d] Info： connecting...", LOG_SRC, __LINE__);
-    log_print(LOG_INFO, "[%s %d] Info： %d,%s,%d\n", LOG_SRC, __LINE__, config.proto, config.serverip,
+    log_print(LOG_INFO, "[%s %d] Info： connecting...", LOG_UNIT, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： %d,%s,%d\n", LOG_UNIT, __LINE__, config.proto, config.serverip,
               config.serverport);
     if (config.sendsn == 1)
         get_data_str("system.version.sn", forwarder.serial_number, SERIAL_NUMBER_SIZE - 1);
     open_destination(config);
-    log_print(LOG_INFO, "[%s %d] Info： done", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： done", LOG_UNIT, __LINE__);
 
     run_loop();
 }

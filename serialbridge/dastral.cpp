@@ -16,6 +16,9 @@
 #include "serial.h"
 #include "unique_fd.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "dastral.cpp";
+
 namespace {
 
 // Board port path given on the command line, terminator included.
@@ -88,7 +91,7 @@ int load_bridge_config(BridgeConfig* config)
 void write_pid_file(const char* path)
 {
     if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_SRC, __LINE__, path);
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_UNIT, __LINE__, path);
 }
 
 // Writes the whole block (a tty may take part of it); false on an error.
@@ -112,10 +115,10 @@ int open_module_port(const char* path)
         int fd = open_port(path);
         if (fd != -1) {
             if (setup_port(fd, 115200, 8, 'N', 1, 1) == -1)
-                log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_SRC, __LINE__);
+                log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_UNIT, __LINE__);
             return fd;
         }
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_SRC, __LINE__, path);
+        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, path);
         sleep(MODULE_OPEN_PAUSE_S);
     }
     return -1;
@@ -150,20 +153,20 @@ void append_capture(const char* data, size_t len)
 // Board to module in one write per block; the module wants CR after every LF.
 void board_to_module()
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_UNIT, __LINE__);
     ssize_t n = read(bridge.board_fd, bridge.buffer, TRANSFER_SIZE);
     if (n <= 0) {
         bridge.idle = true;
         return;
     }
     bridge.buffer[n] = 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： serial port read byte %d, content:%s", LOG_SRC, __LINE__,
+    log_print(LOG_DEBUG, "[%s %d] Debug： serial port read byte %d, content:%s", LOG_UNIT, __LINE__,
               static_cast<int>(n), bridge.buffer);
     size_t out = 0;
     for (ssize_t i = 0; i < n; ++i) {
         char byte = bridge.buffer[i];
         bridge.translated[out++] = byte;
-        log_print(LOG_DEBUG, "[%s %d] Debug： send byte %02x", LOG_SRC, __LINE__, static_cast<int>(byte));
+        log_print(LOG_DEBUG, "[%s %d] Debug： send byte %02x", LOG_UNIT, __LINE__, static_cast<int>(byte));
         if (byte == '\n')
             bridge.translated[out++] = '\r';
     }
@@ -179,7 +182,7 @@ void module_to_board()
         bridge.idle = true;
         return;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_SRC, __LINE__, static_cast<int>(n));
+    log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
     write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n));
 }
 
@@ -216,15 +219,15 @@ void open_board_port(bool default_path)
     // or its hang-up would end the bridge with SIGHUP.
     bridge.board_fd = open(path, O_RDWR | O_NOCTTY);
     if (bridge.board_fd < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： serialport error", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： serialport error", LOG_UNIT, __LINE__);
     } else {
         const char* name = ttyname(bridge.board_fd);
-        log_print(LOG_DEBUG, "[%s %d] Debug： open %s succesfully", LOG_SRC, __LINE__, name ? name : path);
+        log_print(LOG_DEBUG, "[%s %d] Debug： open %s succesfully", LOG_UNIT, __LINE__, name ? name : path);
     }
     if (fcntl(bridge.board_fd, F_SETFL, 0) < 0)
-        log_print(LOG_ERROR, "[%s %d] Error： fcntl error", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： fcntl error", LOG_UNIT, __LINE__);
     if (!isatty(STDIN_FILENO))
-        log_print(LOG_WARNING, "[%s %d] Warning： Standard input is not a terminal device.", LOG_SRC, __LINE__);
+        log_print(LOG_WARNING, "[%s %d] Warning： Standard input is not a terminal device.", LOG_UNIT, __LINE__);
 }
 
 } // namespace
@@ -232,7 +235,7 @@ void open_board_port(bool default_path)
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        log_print(LOG_ERROR, "[%s %d] Error： dastral parameter error ", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： dastral parameter error ", LOG_UNIT, __LINE__);
         return -1;
     }
     const char* module_path = argv[1];
@@ -242,13 +245,13 @@ int main(int argc, char** argv)
     memset(&bridge.config, 0, sizeof bridge.config);
     load_bridge_config(&bridge.config);
     const BridgeConfig& config = bridge.config;
-    log_print(LOG_DEBUG, "[%s %d] Debug： debug level=%d, output=%d", LOG_SRC, __LINE__, config.debug, config.output);
+    log_print(LOG_DEBUG, "[%s %d] Debug： debug level=%d, output=%d", LOG_UNIT, __LINE__, config.debug, config.output);
     log_set_level(config.debug);
     log_set_output(config.output);
 
     open_board_port(argc != 4);
     if (setup_port(bridge.board_fd, config.baudrate, config.databits, config.parity, config.stopbits, 1) < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Set serial port Error", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： Set serial port Error", LOG_UNIT, __LINE__);
         if (bridge.board_fd >= 0)
             close(bridge.board_fd);
         return 0;
@@ -256,10 +259,10 @@ int main(int argc, char** argv)
     bridge.module_fd = open_module_port(module_path);
     if (bridge.module_fd == -1) {
         close(bridge.board_fd);
-        log_print(LOG_ERROR, "[%s %d] Error： finished", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： finished", LOG_UNIT, __LINE__);
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： start module serial loop", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： start module serial loop", LOG_UNIT, __LINE__);
 
     run_bridge();
 }

@@ -11,6 +11,9 @@
 #include "log.h"
 #include "shown_text.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "at_channel.cpp";
+
 namespace {
 
 // Pause between the modem write and the read, so the echo has begun to arrive.
@@ -26,9 +29,9 @@ constexpr useconds_t AT_IDLE_POLL_US = 20000;
 int at_write(int fd, const char* cmd)
 {
     int len = static_cast<int>(strlen(cmd));
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd: %s,len=%d", LOG_SRC, __LINE__, Shown(cmd).c_str(), len);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd: %s,len=%d", LOG_UNIT, __LINE__, Shown(cmd).c_str(), len);
     if (write(fd, cmd, len) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_SRC, __LINE__, fd);
+        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_UNIT, __LINE__, fd);
         // A port that refuses writes is gone; the batch must not be spent on it.
         brenlow.modem_lost = true;
         return -1;
@@ -62,7 +65,7 @@ int read_datas(int fd, char* buffer, int timeout, int wait_mode)
                 total += static_cast<int>(n);
                 got = true;
             }
-            log_print(LOG_DEBUG, "[%s %d] Debug： read_datas:%d,%s", LOG_SRC, __LINE__, static_cast<int>(n),
+            log_print(LOG_DEBUG, "[%s %d] Debug： read_datas:%d,%s", LOG_UNIT, __LINE__, static_cast<int>(n),
                       Shown(buffer).c_str());
         } else if (total > 0 && wait_mode == 0) {
             break;
@@ -78,13 +81,13 @@ int read_datas(int fd, char* buffer, int timeout, int wait_mode)
 int at_command(int fd, const char* cmd, char* response, int timeout, int wait_mode)
 {
     if (cmd && at_write(fd, cmd) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： write error", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： write error", LOG_UNIT, __LINE__);
         return 1;
     }
     usleep(AT_ANSWER_PAUSE_US);
     response[0] = '\0';
     read_datas(fd, response, timeout, wait_mode);
-    log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_SRC, __LINE__, Shown(response).c_str());
+    log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_UNIT, __LINE__, Shown(response).c_str());
     return 0;
 }
 
@@ -109,7 +112,7 @@ void cancel_pending_submission(int fd)
 {
     static const char escape = 0x1B;
     if (write(fd, &escape, 1) != 1)
-        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_SRC, __LINE__, fd);
+        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_UNIT, __LINE__, fd);
     usleep(AT_CANCEL_PAUSE_US);
     tcflush(fd, TCIFLUSH);
 }

@@ -17,6 +17,9 @@
 #include "sms_manager.h"
 #include "sms_spool.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "brenlow.cpp";
+
 namespace {
 
 // Strength value from uci, read as a decimal integer.
@@ -60,21 +63,21 @@ int main(int argc, char** argv)
     log_set_output(LOG_OUT_FILE);
     log_set_file("/tmp/modemlog.log");
     log_set_level(LOG_TRACE);
-    log_print(LOG_INFO, "[%s %d] Info： start process brenlow", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： start process brenlow", LOG_UNIT, __LINE__);
 
     int fd = open_port(args.device);
-    log_print(LOG_INFO, "[%s %d] Info： brenlow check is done", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： brenlow check is done", LOG_UNIT, __LINE__);
 
     // A file left by a process that is gone must not block every later start.
     PidClaim claim = pidfile_claim(args.pidfile);
     if (claim == PidClaim::AlreadyRunning) {
-        log_print(LOG_ERROR, "[%s %d] Error： Brenlow is started already: %s.\n", LOG_SRC, __LINE__, args.pidfile);
+        log_print(LOG_ERROR, "[%s %d] Error： Brenlow is started already: %s.\n", LOG_UNIT, __LINE__, args.pidfile);
         return 0;
     }
     if (claim == PidClaim::CreateFailed)
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_SRC, __LINE__, args.pidfile);
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_UNIT, __LINE__, args.pidfile);
     if (fd == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_SRC, __LINE__, Shown(args.device).c_str());
+        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, Shown(args.device).c_str());
         return 0;
     }
     setup_port(fd, 115200, 8, 'N', 1, 1);
@@ -106,7 +109,7 @@ int main(int argc, char** argv)
         sleep(LOOP_PAUSE_S);
     }
     if (brenlow.modem_lost)
-        log_print(LOG_ERROR, "[%s %d] Error： modem %s stopped taking writes, exiting", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： modem %s stopped taking writes, exiting", LOG_UNIT, __LINE__,
                   Shown(args.device).c_str());
     fprintf(stderr, "device %s not existed\n", args.device);
     unlink(args.pidfile);

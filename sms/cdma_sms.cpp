@@ -11,6 +11,9 @@
 #include "sms_manager.h"
 #include "sms_text.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "cdma_sms.cpp";
+
 namespace {
 
 // The destination field is a zero-terminated text: leave room for the terminator.
@@ -20,25 +23,25 @@ constexpr size_t CDMA_TEXT_MAX = 160;
 
 int cdma_send_pdumessage(CdmaShortMessage* sm)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： starting cdma_send_pdumessage", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： starting cdma_send_pdumessage", LOG_UNIT, __LINE__);
     static_assert(PDU_TEXT_SIZE >= CDMA_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     char pdu[PDU_TEXT_SIZE] = {};
     int octets = cdma_encode_pdu(sm, pdu);
     int end = static_cast<int>(strnlen(pdu, sizeof pdu - 2));
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
-    log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_SRC, __LINE__, octets, pdu);
+    log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_UNIT, __LINE__, octets, pdu);
     if (octets == 0)
         return 0;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
-        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
         return 0;
     }
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT^HCMGS=%d\r", octets);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_SRC, __LINE__, cmd);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_SRC, __LINE__, cmd);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_UNIT, __LINE__, cmd);
     int length_failed = cdma_at_command(cmd, brenlow.cdma_response, 3, AT_WAIT_FULL);
     bool refused = str_contains(brenlow.cdma_response, "ERROR");
     // The PDU goes out even when the length command could not be written.
@@ -48,7 +51,7 @@ int cdma_send_pdumessage(CdmaShortMessage* sm)
     // A refusal, the network's failure report or silence is no sent message.
     if (refused || brenlow.cdma_response[0] == '\0' || str_contains(brenlow.cdma_response, "ERROR") ||
         str_contains(brenlow.cdma_response, "^HCMGSF")) {
-        log_print(LOG_ERROR, "[%s %d] Error： send sms failed, modem answered: %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： send sms failed, modem answered: %s", LOG_UNIT, __LINE__,
                   Shown(brenlow.cdma_response).c_str());
         return 0;
     }
@@ -59,20 +62,20 @@ int cdma_send_pdumessage(CdmaShortMessage* sm)
 
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_SRC, __LINE__, cmd ? cmd : "");
+    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_UNIT, __LINE__, cmd ? cmd : "");
     return at_command(brenlow.cdma_fd, cmd, response, timeout, wait_mode);
 }
 
 void cdma_sms_init()
 {
     if (cdma_at_command("AT$QCMGF=0\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error AT$QCMGF no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error AT$QCMGF no response", LOG_UNIT, __LINE__);
     if (cdma_at_command("AT+SMSMODE=1\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error SMSMODE no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error SMSMODE no response", LOG_UNIT, __LINE__);
     if (cdma_at_command("AT$QCPMS=\"SM\",\"SM\",\"SM\"\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error QCPMS no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error QCPMS no response", LOG_UNIT, __LINE__);
     if (cdma_at_command("AT$QCNMI=2,1\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error QCNMI no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error QCNMI no response", LOG_UNIT, __LINE__);
 }
 
 int cdma_read_sms(int index, InboxMessage* msg)
@@ -113,7 +116,7 @@ void cdma_delete_sms(int index)
 int cdma_send_sms(const char* number, const char* text)
 {
     if (strlen(number) > CDMA_NUMBER_MAX) {
-        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_SRC, __LINE__, number);
+        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
         return 0;
     }
     CdmaShortMessage sm;
@@ -122,7 +125,7 @@ int cdma_send_sms(const char* number, const char* text)
     size_t len = strnlen(text, CDMA_TEXT_MAX);
     memcpy(sm.tp_ud, text, len);
     sm.msgLen = static_cast<unsigned char>(len);
-    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_SRC, __LINE__, Shown(text).c_str(),
+    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_UNIT, __LINE__, Shown(text).c_str(),
               Shown(number).c_str(), static_cast<int>(sm.msgLen));
     return cdma_send_pdumessage(&sm);
 }

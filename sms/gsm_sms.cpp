@@ -12,6 +12,9 @@
 #include "sms_manager.h"
 #include "sms_text.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "gsm_sms.cpp";
+
 namespace {
 
 int gsm_submit_pdu(char* pdu, int hex_length);
@@ -22,7 +25,7 @@ constexpr size_t GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
 
 int gsm_send_pdumessage(ShortMessage* sm)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage", LOG_UNIT, __LINE__);
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     char pdu[PDU_TEXT_SIZE] = {};
     int hex_length = gsm_encode_pdu(sm, pdu);
@@ -38,22 +41,22 @@ int gsm_submit_pdu(char* pdu, int hex_length)
         return 0;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
-        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
         return 0;
     }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT+CMGS=%d\r", gsm_tpdu_length(pdu, hex_length));
-    log_print(LOG_DEBUG, "[%s %d] Debug： pdu:%s", LOG_SRC, __LINE__, pdu);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_SRC, __LINE__, cmd);
+    log_print(LOG_DEBUG, "[%s %d] Debug： pdu:%s", LOG_UNIT, __LINE__, pdu);
+    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
     if (gsm_at_command(cmd, brenlow.gsm_response, 5, AT_WAIT_FULL) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： send sms cmd error %s, pdu=%s", LOG_SRC, __LINE__, cmd, pdu);
+        log_print(LOG_ERROR, "[%s %d] Error： send sms cmd error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
         return 0;
     }
     memset(brenlow.gsm_response, 0, sizeof brenlow.gsm_response);
     if (gsm_at_command(pdu, brenlow.gsm_response, 15, AT_WAIT_FULL) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： send sms pdu error %s, pdu=%s", LOG_SRC, __LINE__, cmd, pdu);
+        log_print(LOG_ERROR, "[%s %d] Error： send sms pdu error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
         return 0;
     }
     return str_contains(brenlow.gsm_response, "OK");
@@ -70,11 +73,11 @@ int gsm_send_text(const char* number, const char* text)
     GsmSubmitParts parts;
     int count = gsm_encode_text(number, text, ++last_concat_ref, &parts);
     if (parts.dropped > 0)
-        log_print(LOG_ERROR, "[%s %d] Error： message to %s longer than %d parts: %d characters dropped", LOG_SRC,
+        log_print(LOG_ERROR, "[%s %d] Error： message to %s longer than %d parts: %d characters dropped", LOG_UNIT,
                   __LINE__, number, GSM_SEND_PARTS_MAX, parts.dropped);
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     for (int p = 0; p < count; ++p) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage, part %d of %d", LOG_SRC, __LINE__, p + 1,
+        log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage, part %d of %d", LOG_UNIT, __LINE__, p + 1,
                   count);
         char pdu[PDU_TEXT_SIZE] = {};
         size_t hex_length = strnlen(parts.pdu[p], GSM_PDU_TEXT_MAX);
@@ -89,18 +92,18 @@ int gsm_send_text(const char* number, const char* text)
 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_SRC, __LINE__, cmd ? cmd : "");
+    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_UNIT, __LINE__, cmd ? cmd : "");
     return at_command(brenlow.gsm_fd, cmd, response, timeout, wait_mode);
 }
 
 void gsm_sms_init()
 {
     if (gsm_at_command("AT+CMGF=0\r", brenlow.gsm_response, 2, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CMGF no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error CMGF no response", LOG_UNIT, __LINE__);
     if (gsm_at_command("AT+CPMS=\"SM\",\"ME\",\"SM\"\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CPMS no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error CPMS no response", LOG_UNIT, __LINE__);
     if (gsm_at_command("AT+CNMI=2,1\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CNMI no response", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： error CNMI no response", LOG_UNIT, __LINE__);
 }
 
 int gsm_read_sms(int index, InboxMessage* msg)
@@ -142,7 +145,7 @@ int gsm_send_sms(const char* number, const char* text)
 {
     // A number the destination field cannot hold would be cut into another number.
     if (strlen(number) > GSM_NUMBER_MAX) {
-        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_SRC, __LINE__, number);
+        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
         return 0;
     }
     if (get_sms_config()->unicode == 1)

@@ -11,6 +11,9 @@
 #include "sms_spool.h"
 #include "sms_text.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "sms_inbox.cpp";
+
 namespace {
 
 // CDMA keeps the raw BCD octets of the time stamp: shown as their hex digits
@@ -86,7 +89,7 @@ void handle_received_text(int index, const char* sender, const char* stamp, cons
 {
     char digits[INBOX_STAMP_SIZE] = {};
     stamp_digits(stamp, digits, sizeof digits);
-    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
+    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
               Shown(sender).c_str(), format_scts(digits), Shown(text).c_str());
     record_received_text(sender, text);
     if (index >= 0)
@@ -120,13 +123,13 @@ void recvmessage()
         if (!sms_read(index, &msg)) {
             if (index == 0)
                 continue;
-            log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_SRC, __LINE__);
+            log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
             return;
         }
         // Without a sender (or a PDU that decodes) a message can be neither
         // answered nor handled; kept, it would hold its slot for ever.
         if (msg.sender[0] == '\0') {
-            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_SRC,
+            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_UNIT,
                       __LINE__, index, Shown(brenlow.last_pdu).c_str());
             record_undeliverable(&msg);
             sms_del(index);
@@ -136,7 +139,7 @@ void recvmessage()
             continue;
         char digits[INBOX_STAMP_SIZE] = {};
         stamp_digits(msg.stamp, digits, sizeof digits);
-        log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_SRC, __LINE__,
+        log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
                   Shown(msg.sender).c_str(), format_scts(digits), Shown(msg.text).c_str());
         record_received(&msg);
         sms_del(index);

@@ -10,6 +10,9 @@
 #include "shell_quote.h"
 #include "shown_text.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "sms_manager.cpp";
+
 namespace {
 
 // The read command: device path and rooted script path included.
@@ -42,14 +45,14 @@ int read_stored_pdu(int index, const char* script, char* output, int size)
 {
     char cmd[READ_COMMAND_SIZE] = {};
     if (build_read_command(cmd, sizeof cmd, index, script) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_UNIT, __LINE__,
                   Shown(get_device_path()).c_str());
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_SRC, __LINE__, Shown(cmd).c_str());
+    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_UNIT, __LINE__, Shown(cmd).c_str());
     run_cmd_line(cmd, output, size);
     copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output, size);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_SRC, __LINE__, Shown(output).c_str());
+    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_UNIT, __LINE__, Shown(output).c_str());
     return output[0] != '\0';
 }
 
@@ -64,7 +67,7 @@ void copy_text(char* out, size_t size, const char* text, size_t field)
 
 void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_SRC,
+    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_UNIT,
               __LINE__, Shown(sca).c_str(), Shown(tpa).c_str(), pid, Shown(text).c_str(), Shown(scts).c_str());
     copy_text(msg->sender, sizeof msg->sender, tpa, strlen(tpa));
     copy_text(msg->stamp, sizeof msg->stamp, scts, strlen(scts));
@@ -73,17 +76,17 @@ void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, 
 
 void sms_manager_init(int cdma_flag, int enabled)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sms_manager_init %s,%s", LOG_SRC, __LINE__, "", "");
+    log_print(LOG_DEBUG, "[%s %d] Debug： sms_manager_init %s,%s", LOG_UNIT, __LINE__, "", "");
     if (cdma_flag == 1) {
         if ((brenlow.sms_mode == SmsMode::Unset || brenlow.sms_mode == SmsMode::Gsm) && enabled == 1)
             cdma_sms_init();
         brenlow.sms_mode = SmsMode::Cdma;
-        log_print(LOG_DEBUG, "[%s %d] Debug： module CDMA mode", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： module CDMA mode", LOG_UNIT, __LINE__);
     } else {
         if ((brenlow.sms_mode == SmsMode::Unset || brenlow.sms_mode == SmsMode::Cdma) && enabled == 1)
             gsm_sms_init();
         brenlow.sms_mode = SmsMode::Gsm;
-        log_print(LOG_DEBUG, "[%s %d] Debug： module GSM mode", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： module GSM mode", LOG_UNIT, __LINE__);
     }
 }
 
@@ -96,7 +99,7 @@ int sms_read(int index, InboxMessage* msg)
 
 void sms_del(int index)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sms_del %d, mode=%d", LOG_SRC, __LINE__, index,
+    log_print(LOG_DEBUG, "[%s %d] Debug： sms_del %d, mode=%d", LOG_UNIT, __LINE__, index,
               static_cast<int>(brenlow.sms_mode));
     if (brenlow.sms_mode == SmsMode::Gsm)
         gsm_delete_sms(index & 0xFF);
@@ -122,7 +125,7 @@ int sms_send(const char* number, const char* text)
 {
     int bad = bad_number_byte(number);
     if (bad >= 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： number %s refused: byte 0x%02X at %d", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： number %s refused: byte 0x%02X at %d", LOG_UNIT, __LINE__,
                   Shown(number).c_str(), static_cast<unsigned char>(number[bad]), bad);
         return 0;
     }

@@ -12,6 +12,9 @@
 #include "sms_spool.h"
 #include "unique_fd.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "sms_outbox.cpp";
+
 namespace {
 
 constexpr const char* SPOOL_PATH = "/tmp/sms_tosend";
@@ -49,7 +52,7 @@ void give_up(const char* line, const SpoolLine& msg, const char* reason)
     // The spool line stays as written, last, so it can be queued again as it is.
     snprintf(entry, sizeof entry, "%s\t%s\t%s%s", now, reason, line, len && line[len - 1] == '\n' ? "" : "\n");
     append_text_file(FAILED_PATH, entry);
-    log_print(LOG_ERROR, "[%s %d] Error： send message given up after %d attempts (%s): (%s) to %s", LOG_SRC,
+    log_print(LOG_ERROR, "[%s %d] Error： send message given up after %d attempts (%s): (%s) to %s", LOG_UNIT,
               __LINE__, SPOOL_SEND_ATTEMPTS, reason, Shown(msg.text).c_str(), Shown(msg.number).c_str());
 }
 
@@ -60,7 +63,7 @@ bool refuse_bad_number(const SpoolLine& msg)
     if (bad < 0)
         return false;
     unsigned byte = static_cast<unsigned char>(msg.number[bad]);
-    log_print(LOG_ERROR, "[%s %d] Error： spool line refused, number %s holds byte 0x%02X at %d", LOG_SRC, __LINE__,
+    log_print(LOG_ERROR, "[%s %d] Error： spool line refused, number %s holds byte 0x%02X at %d", LOG_UNIT, __LINE__,
               Shown(msg.number).c_str(), byte, bad);
     char note[NOTE_SIZE];
     snprintf(note, sizeof note, "refused: number holds byte 0x%02X at %d", byte, bad);
@@ -75,18 +78,18 @@ LineOutcome send_spool_line(const char* line, bool cut)
     if (parsed == SpoolParse::NoComma)
         return LineOutcome::Done;
     if (parsed == SpoolParse::BadNumber) {
-        log_print(LOG_ERROR, "[%s %d] Error： bad phone number in spool line: %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： bad phone number in spool line: %s", LOG_UNIT, __LINE__,
                   Shown(line).c_str());
         return LineOutcome::Done;
     }
     if (cut)
-        log_print(LOG_WARNING, "[%s %d] Warning： spool line to %s longer than %d bytes, its text is cut", LOG_SRC,
+        log_print(LOG_WARNING, "[%s %d] Warning： spool line to %s longer than %d bytes, its text is cut", LOG_UNIT,
                   __LINE__, Shown(msg.number).c_str(), SPOOL_LINE_SIZE - 1);
     if (refuse_bad_number(msg))
         return LineOutcome::Done;
     if (strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0)
         return LineOutcome::Done;
-    log_print(LOG_DEBUG, "[%s %d] Debug： sendmessage() telnum:%s, msg:%s, i=%d, original_msg=%s", LOG_SRC,
+    log_print(LOG_DEBUG, "[%s %d] Debug： sendmessage() telnum:%s, msg:%s, i=%d, original_msg=%s", LOG_UNIT,
               __LINE__, Shown(msg.number).c_str(), Shown(msg.text).c_str(), msg.comma,
               Shown(line + msg.comma + 1).c_str());
     unsigned hash = line_hash(line);
@@ -95,7 +98,7 @@ LineOutcome send_spool_line(const char* line, bool cut)
         brenlow.retry_attempts = 0;
     }
     if (!sms_send(msg.number, msg.text)) {
-        log_print(LOG_ERROR, "[%s %d] Error： send message error:  (%s) to %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： send message error:  (%s) to %s", LOG_UNIT, __LINE__,
                   Shown(msg.text).c_str(), Shown(msg.number).c_str());
         // Not an attempt: the modem never had the chance to take it.
         if (brenlow.modem_lost)
@@ -108,7 +111,7 @@ LineOutcome send_spool_line(const char* line, bool cut)
     }
     brenlow.retry_hash = 0;
     record_sent(msg.number, msg.text);
-    log_print(LOG_INFO, "[%s %d] Info： send normal message (%s) to %s", LOG_SRC, __LINE__, Shown(msg.text).c_str(),
+    log_print(LOG_INFO, "[%s %d] Info： send normal message (%s) to %s", LOG_UNIT, __LINE__, Shown(msg.text).c_str(),
               Shown(msg.number).c_str());
     snprintf(brenlow.last_sent_number, sizeof brenlow.last_sent_number, "%s", msg.number);
     snprintf(brenlow.last_sent_text, sizeof brenlow.last_sent_text, "%s", msg.text);
@@ -132,7 +135,7 @@ bool write_back_rest(FILE* batch, long offset)
     }
     ok = ok && rename(temp.c_str(), RootedPath(SENDING_PATH).c_str()) == 0;
     if (!ok) {
-        log_print(LOG_ERROR, "[%s %d] Error： cannot write the spool batch back", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： cannot write the spool batch back", LOG_UNIT, __LINE__);
         remove(temp.c_str());
     }
     fseek(batch, offset, SEEK_SET);

@@ -10,6 +10,9 @@
 #include "log.h"
 #include "sms_concat.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "sms_text.cpp";
+
 namespace {
 
 // The message the last read decoded, whole, until the inbox takes it.
@@ -41,7 +44,7 @@ ConcatStore* held_parts()
 void save_held_parts()
 {
     if (concat_save(&inbox.store, CONCAT_STORE_PATH) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： cannot write %s", LOG_SRC, __LINE__, CONCAT_STORE_PATH);
+        log_print(LOG_ERROR, "[%s %d] Error： cannot write %s", LOG_UNIT, __LINE__, CONCAT_STORE_PATH);
 }
 
 // The cut copy of the text in the inbox record; commands are short, so the
@@ -60,7 +63,7 @@ void take_into_record(InboxMessage* msg, const char* sca, const char* tpa, const
 void handle_joined(int index, const JoinedMessage* joined)
 {
     if (joined->arrived_parts < joined->total)
-        log_print(LOG_WARNING, "[%s %d] Warning： long message from %s incomplete: %d of %d parts arrived", LOG_SRC,
+        log_print(LOG_WARNING, "[%s %d] Warning： long message from %s incomplete: %d of %d parts arrived", LOG_UNIT,
                   __LINE__, joined->sender, joined->arrived_parts, joined->total);
     handle_received_text(index, joined->sender, joined->stamp, joined->text);
 }
@@ -156,13 +159,13 @@ int inbox_take_text(int index, const InboxMessage* msg)
         // Deleted from the modem only once the file holds it; else it is
         // handled at once as a message of its own, so it is not lost.
         if (concat_save(store, CONCAT_STORE_PATH) != 0) {
-            log_print(LOG_ERROR, "[%s %d] Error： cannot keep part %d of %d from %s in %s", LOG_SRC, __LINE__,
+            log_print(LOG_ERROR, "[%s %d] Error： cannot keep part %d of %d from %s in %s", LOG_UNIT, __LINE__,
                       part.part, part.total, part.sender, CONCAT_STORE_PATH);
             concat_remove(store, &part);
             handle_received_text(index, msg->sender, msg->stamp, last.text);
             break;
         }
-        log_print(LOG_INFO, "[%s %d] Info： part %d of %d from %s kept, ref %d", LOG_SRC, __LINE__, part.part,
+        log_print(LOG_INFO, "[%s %d] Info： part %d of %d from %s kept, ref %d", LOG_UNIT, __LINE__, part.part,
                   part.total, part.sender, part.ref);
         sms_del(index);
         break;

@@ -37,5 +37,5 @@ int log_mutex_destroy();
 int log_lock(pthread_mutex_t* mutex);
 int log_unlock(pthread_mutex_t* mutex);
 
-// Source unit name for the "[%s %d] " prefix every format starts with.
-#define LOG_SRC __FILE_NAME__
+// Every format starts with "[%s %d] ": each source file passes its own
+// constexpr LOG_UNIT there, so a file keeps its log lines when it is renamed.

@@ -16,6 +16,9 @@
 #include "uci_check.h"
 #include "state_writes.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "main.cpp";
+
 namespace {
 
 constexpr unsigned CYCLE_SECONDS = 3;
@@ -49,7 +52,7 @@ const char* reset_marker(const TrafficState& state)
 void write_pid_file(const char* path)
 {
     if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_SRC, __LINE__, path);
+        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_UNIT, __LINE__, path);
 }
 
 // An outside party asks for a fresh count by creating the marker.
@@ -58,7 +61,7 @@ void reset_by_marker(TrafficState& state)
     const char* marker = reset_marker(state);
     if (!path_exists(marker))
         return;
-    log_print(LOG_ERROR, "[%s %d] Error： traffic limit reset used", LOG_SRC, __LINE__);
+    log_print(LOG_ERROR, "[%s %d] Error： traffic limit reset used", LOG_UNIT, __LINE__);
     state.settings.used = 0;
     state.settings.alarmsent = 0;
     write_option_int(state, "force_shutdown", 0);
@@ -89,9 +92,9 @@ void account(TrafficState& state, long long tx, long long rx)
     start_counting(state, tx, rx);
     long long used_before = s.used;
     ReadingResult r = account_reading(s, tx, rx);
-    log_print(LOG_INFO, "[%s %d] Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", LOG_SRC,
+    log_print(LOG_INFO, "[%s %d] Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", LOG_UNIT,
               __LINE__, state.instance, used_before, tx + rx, r.added);
-    log_print(LOG_DEBUG, "[%s %d] Debug： ul speed=%f, dl speed = %f", LOG_SRC, __LINE__, r.ul_speed, r.dl_speed);
+    log_print(LOG_DEBUG, "[%s %d] Debug： ul speed=%f, dl speed = %f", LOG_UNIT, __LINE__, r.ul_speed, r.dl_speed);
     char text[SPEED_TEXT_SIZE];
     snprintf(text, sizeof text, "%.2f", r.ul_speed);
     write_option_str(state, "ulspeed", text);
@@ -108,7 +111,7 @@ void run_cycle(TrafficState& state)
     long long tx = 0;
     long long rx = 0;
     if (get_used(state.interface, &tx, &rx) == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： get interface info failed %d", LOG_SRC, __LINE__, state.instance);
+        log_print(LOG_ERROR, "[%s %d] Error： get interface info failed %d", LOG_UNIT, __LINE__, state.instance);
         sleep(CYCLE_SECONDS);
         flush_writes(state);
         return;
@@ -116,9 +119,9 @@ void run_cycle(TrafficState& state)
     account(state, tx, rx);
     long long written = s.enabled == 1 ? s.used : 0;
     if (s.enabled == 1)
-        log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
+        log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
     else
-        log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_SRC, __LINE__, static_cast<int>(s.used));
+        log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
     write_option_ll(state, "used", written);
     // Before uci is asked: the baseline carries the volume that goes with
     // these counters whether or not a kill stops uci half-way.
@@ -140,7 +143,7 @@ void stop(TrafficState& state)
 {
     commit_soon(state);
     flush_writes(state);
-    log_print(LOG_INFO, "[%s %d] Info： traffic limit stopped, state committed", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： traffic limit stopped, state committed", LOG_UNIT, __LINE__);
 }
 
 } // namespace
@@ -148,11 +151,11 @@ void stop(TrafficState& state)
 int main(int argc, char** argv)
 {
     auto arg = [&](int i) { return i < argc ? argv[i] : ""; };
-    log_print(LOG_INFO, "[%s %d] Info： starting traffic limit %d,%s,%s,%s,%s", LOG_SRC, __LINE__, argc, arg(0), arg(1),
+    log_print(LOG_INFO, "[%s %d] Info： starting traffic limit %d,%s,%s,%s,%s", LOG_UNIT, __LINE__, argc, arg(0), arg(1),
               arg(2), arg(3));
     log_set_level(LOG_DEBUG);
     if (argc < 2 || !argv[1][0]) {
-        log_print(LOG_ERROR, "[%s %d] Error： no interface given", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： no interface given", LOG_UNIT, __LINE__);
         fprintf(stderr, "usage: moskar interface pid-file [instance]\n");
         return 1;
     }
@@ -165,10 +168,10 @@ int main(int argc, char** argv)
     log_set_file("/var/log/mk.log");
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused(TRAFFIC_PACKAGE, refusal, sizeof refusal))
-        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,
                   TRAFFIC_PACKAGE, refusal);
     if (moskar.settings.enabled == 0)
-        log_print(LOG_WARNING, "[%s %d] Warning： traffic limitation functionality is not enabled", LOG_SRC, __LINE__);
+        log_print(LOG_WARNING, "[%s %d] Warning： traffic limitation functionality is not enabled", LOG_UNIT, __LINE__);
     if (argc >= 3 && argv[2][0])
         write_pid_file(argv[2]);
     read_boot_id(moskar.boot_id, sizeof moskar.boot_id);

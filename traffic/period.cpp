@@ -9,6 +9,9 @@
 #include "log.h"
 #include "state_writes.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "period.cpp";
+
 namespace {
 
 // Seconds after the daily start during which the end stays on today's start.
@@ -30,7 +33,7 @@ void log_now(time_t now)
 {
     struct tm t;
     localtime_r(&now, &t);
-    log_print(LOG_INFO, "[%s %d] Info： check_time_up() now is %d-%02d-%02d %02d:%02d:%02d %d", LOG_SRC, __LINE__,
+    log_print(LOG_INFO, "[%s %d] Info： check_time_up() now is %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT, __LINE__,
               t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
 
@@ -38,7 +41,7 @@ void log_month_end(time_t end)
 {
     struct tm t;
     localtime_r(&end, &t);
-    log_print(LOG_INFO, "[%s %d] Info： clear data for period Month end at %d-%02d-%02d %02d:%02d:%02d %d", LOG_SRC,
+    log_print(LOG_INFO, "[%s %d] Info： clear data for period Month end at %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT,
               __LINE__, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
 
@@ -51,7 +54,7 @@ void start_new_period(TrafficState& state)
     write_option_int(state, "force_shutdown", 0);
     s.alarmsent = 0;
     write_option_int(state, "alarmsent", 0);
-    log_print(LOG_INFO, "[%s %d] Info： set new endtime and clear used", LOG_SRC, __LINE__);
+    log_print(LOG_INFO, "[%s %d] Info： set new endtime and clear used", LOG_UNIT, __LINE__);
     remove_forcecellup();
 
     time_t end = s.endtime;
@@ -59,7 +62,7 @@ void start_new_period(TrafficState& state)
     localtime_r(&end, &t);
     char readable[READABLE_END_SIZE];
     format_readable_end(readable, sizeof readable, end);
-    log_print(LOG_INFO, "[%s %d] Info： check_timeup() %d, endtime is %d-%d-%d %d:%d:%d %d", LOG_SRC, __LINE__,
+    log_print(LOG_INFO, "[%s %d] Info： check_timeup() %d, endtime is %d-%d-%d %d:%d:%d %d", LOG_UNIT, __LINE__,
               s.endtime, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
     write_option_str(state, "rendtime", readable);
     commit_soon(state);
@@ -117,17 +120,17 @@ void format_readable_end(char* out, int size, time_t end)
 
 void check_time_up(TrafficState& state, time_t now)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up()", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up()", LOG_UNIT, __LINE__);
     TrafficSettings& s = state.settings;
     if (now < s.endtime)
         return;
-    log_print(LOG_INFO, "[%s %d] Info： check_time_up() %d,%d", LOG_SRC, __LINE__, s.endtime, static_cast<int>(now));
+    log_print(LOG_INFO, "[%s %d] Info： check_time_up() %d,%d", LOG_UNIT, __LINE__, s.endtime, static_cast<int>(now));
     log_now(now);
 
     time_t end = 0;
     switch (next_period_end(s, now, &end)) {
     case PeriodEnd::BadHour:
-        log_print(LOG_ERROR, "[%s %d] Error： invalid traffic limit configration start time %s", LOG_SRC, __LINE__,
+        log_print(LOG_ERROR, "[%s %d] Error： invalid traffic limit configration start time %s", LOG_UNIT, __LINE__,
                   s.start_hour);
         return;
     case PeriodEnd::Computed:
@@ -136,14 +139,14 @@ void check_time_up(TrafficState& state, time_t now)
         if (strcmp(s.period, "month") == 0)
             log_month_end(end);
         else if (strcmp(s.period, "week") == 0)
-            log_print(LOG_INFO, "[%s %d] Info： clear data for period Week", LOG_SRC, __LINE__);
+            log_print(LOG_INFO, "[%s %d] Info： clear data for period Week", LOG_UNIT, __LINE__);
         else
-            log_print(LOG_INFO, "[%s %d] Info： clear data for period Day", LOG_SRC, __LINE__);
+            log_print(LOG_INFO, "[%s %d] Info： clear data for period Day", LOG_UNIT, __LINE__);
         break;
     case PeriodEnd::Unknown:
         break;
     }
     if (s.used == 0)
         start_new_period(state);
-    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up() done", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up() done", LOG_UNIT, __LINE__);
 }

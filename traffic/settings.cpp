@@ -8,6 +8,9 @@
 #include "config.h"
 #include "log.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "settings.cpp";
+
 namespace {
 
 // "uci get" keys of the own section.
@@ -60,13 +63,13 @@ void select_instance(TrafficState& state, const char* instance_arg)
 
 void sort_percent(TrafficSettings& settings, const char* text)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sort_percent %s", LOG_SRC, __LINE__, text);
+    log_print(LOG_DEBUG, "[%s %d] Debug： sort_percent %s", LOG_UNIT, __LINE__, text);
     int slots[PERCENT_SLOTS] = {};
     int accepted = 0;
     const char* p = text;
     char word[PERCENT_TEXT_SIZE];
     while (accepted < PERCENT_SLOTS && next_word(p, word, sizeof word)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_SRC, __LINE__, accepted, word);
+        log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_UNIT, __LINE__, accepted, word);
         int value = atoi(word);
         if (value > 0)
             slots[accepted++] = value;
@@ -77,17 +80,17 @@ void sort_percent(TrafficSettings& settings, const char* text)
     for (int value : slots)
         if (value > 0)
             settings.percent[n++] = value;
-    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_SRC,
+    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_UNIT,
               __LINE__, slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6], slots[7],
               slots[8], slots[9], slots[10], slots[11]);
     const int* q = settings.percent;
-    log_print(LOG_DEBUG, "[%s %d] Debug： percent %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_SRC, __LINE__, q[0],
+    log_print(LOG_DEBUG, "[%s %d] Debug： percent %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_UNIT, __LINE__, q[0],
               q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
 void prepare_config(TrafficState& state)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_UNIT, __LINE__);
     TrafficSettings& s = state.settings;
     // The host name survives: a missing option keeps the one read before.
     char hostname[HOSTNAME_SIZE];
@@ -116,5 +119,5 @@ void prepare_config(TrafficState& state)
     read_int(state, "commit_interval", &s.commit_interval);
     get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
     s.last_total = 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_UNIT, __LINE__);
 }

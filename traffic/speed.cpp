@@ -8,11 +8,14 @@
 
 #include "log.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "speed.cpp";
+
 int get_if_dbytes(ndev* dev)
 {
     struct ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Get Interface Address Fail:", LOG_SRC, __LINE__);
+        log_print(LOG_ERROR, "[%s %d] Error： Get Interface Address Fail:", LOG_UNIT, __LINE__);
         return -1;
     }
     int rc = -1;
@@ -33,18 +36,18 @@ int get_if_dbytes(ndev* dev)
 
 int get_used(const char* ifname, long long* tx, long long* rx)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： get_used(%s)", LOG_SRC, __LINE__, ifname);
+    log_print(LOG_DEBUG, "[%s %d] Debug： get_used(%s)", LOG_UNIT, __LINE__, ifname);
     ndev dev;
     memset(&dev, 0, sizeof dev);
     // A longer name is no kernel interface; cut, it could match another one.
     int n = snprintf(dev.name, sizeof dev.name, "%s", ifname);
     if (n < 0 || n >= IF_NAME_SIZE || get_if_dbytes(&dev) != 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： get used Fail", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： get used Fail", LOG_UNIT, __LINE__);
         return -1;
     }
     *tx = dev.tx;
     *rx = dev.rx;
-    log_print(LOG_DEBUG, "[%s %d] Debug： get_used() done ", LOG_SRC, __LINE__);
+    log_print(LOG_DEBUG, "[%s %d] Debug： get_used() done ", LOG_UNIT, __LINE__);
     return 0;
 }
 

@@ -6,6 +6,9 @@
 #include "config.h"
 #include "log.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "gsm_sms.cpp";
+
 namespace {
 
 constexpr uint8_t SUBMIT_FIRST_OCTET = 0x11;   // SMS-SUBMIT, relative validity period
@@ -46,7 +49,7 @@ int encode_user_data(const ShortMessage* msg, uint8_t* ud, int* ud_octets)
         if (octets > GSM_UCS2_OCTETS_MAX)
             octets = GSM_UCS2_OCTETS_MAX;
         units[octets] = 0;
-        log_print(LOG_DEBUG, "[%s %d] Debug： pDst>>%s,%d", LOG_SRC, __LINE__,
+        log_print(LOG_DEBUG, "[%s %d] Debug： pDst>>%s,%d", LOG_UNIT, __LINE__,
                   reinterpret_cast<const char*>(units), octets);
         memcpy(ud, units, octets);
         *ud_octets = octets;

@@ -8,6 +8,9 @@
 #include "cdma_transport.h"
 #include "log.h"
 
+// Unit name in the prefix of this file's log lines.
+constexpr char LOG_UNIT[] = "zolt_sms_pdu.cpp";
+
 namespace {
 
 // Longest hex text the SMS manager reads from the modem.
@@ -87,7 +90,7 @@ void extract_ascii7(const CdmaUserData& ud, CdmaShortMessage* msg)
         unpack_septets(d, 6 * 8 + 1, nf > 7 ? nf - 7 : 0, msg->tp_ud + 6);
         msg->msgLen = nf > 0 ? nf - 1 : 0;
         log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 8bit 503, ref:%d, seg:%d, curSeg:%d",
-                  LOG_SRC, __LINE__, msg->ref, msg->seg, msg->curSeg);
+                  LOG_UNIT, __LINE__, msg->ref, msg->seg, msg->curSeg);
     } else if (septet(0) == 5 && septet(1) == 0 && septet(2) == 3) {
         msg->ref = septet(3);
         msg->seg = septet(4);
@@ -95,9 +98,9 @@ void extract_ascii7(const CdmaUserData& ud, CdmaShortMessage* msg)
         unpack_septets(d, 0, nf, msg->tp_ud);
         const unsigned char* t = reinterpret_cast<const unsigned char*>(msg->tp_ud);
         log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 7bit 503, ref:%d, seg:%d, curSeg:%d, firstbit:%x",
-                  LOG_SRC, __LINE__, msg->ref, msg->seg, msg->curSeg, t[0]);
+                  LOG_UNIT, __LINE__, msg->ref, msg->seg, msg->curSeg, t[0]);
         log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS, front bit %x %x %x %x %x %x %x %x %x",
-                  LOG_SRC, __LINE__, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]);
+                  LOG_UNIT, __LINE__, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]);
     } else if (septet(0) == 6 && septet(1) == 8 && septet(2) == 4) {
         // 16-bit reference written as septets: its low-order septet is kept.
         msg->ref = septet(4);
@@ -191,7 +194,6 @@ void copy_attributes(const CdmaSmsMessage& p, CdmaShortMessage* msg)
         msg->status_code = p.status_code;
     }
 }
-
 
 // DTMF code of a number character, or -1.
 int dtmf_code(char c)
@@ -311,7 +313,7 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
 {
     CdmaUserData* ud = &parsed->user_data[0];
     if (ud->chars[0] == 0 && ud->chars[1] == 3) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***Notice: Have a more Message Identifier", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***Notice: Have a more Message Identifier", LOG_UNIT, __LINE__);
         BitReader r(ud->chars + 2, 3);
         parsed->bearer_msg_type = r.read(4);
         parsed->message_id = r.read(16);
@@ -322,13 +324,13 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
         int covered = cdma_parse_user_data(ud->chars + 7, expected < room ? expected : room,
                                            parsed->teleservice_id, &inner);
         if (covered != expected) {
-            log_print(LOG_DEBUG, "[%s %d] Debug： ***Error: Extract Usr Data Error", LOG_SRC, __LINE__);
+            log_print(LOG_DEBUG, "[%s %d] Debug： ***Error: Extract Usr Data Error", LOG_UNIT, __LINE__);
             memset(msg, 0, sizeof *msg);
             return -1;
         }
         *ud = inner;
     } else {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***Right , Only one Message Identifier", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： ***Right , Only one Message Identifier", LOG_UNIT, __LINE__);
     }
 
     const uint8_t* d = ud->chars;
@@ -353,7 +355,7 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
     log_print(LOG_DEBUG,
               "[%s %d] Debug： ***Entry ZoltSMSWDPDataDecode WDP Data: Segments %x curSeg %x DstPort %x "
               "SrcPort %x  numFields %d msgLen %d  TPUD_HEAD %x %x %x %x %x %x --TPUD_TAIL   %x %x %x %x %x %x",
-              LOG_SRC, __LINE__, msg->seg, msg->curSeg, msg->DstPort, msg->SrcPort, nf, msg->msgLen,
+              LOG_UNIT, __LINE__, msg->seg, msg->curSeg, msg->DstPort, msg->SrcPort, nf, msg->msgLen,
               t[0], t[1], t[2], t[3], t[4], t[5], tail(0), tail(1), tail(2), tail(3), tail(4), tail(5));
 
     if (parsed->teleservice_id == CDMA_TELESERVICE_WAP) {
@@ -363,7 +365,7 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
         if (!plain) {
             // Other ports carry a content-type octet in front of the data.
             msg->curSeg++;
-            log_print(LOG_DEBUG, "[%s %d] Debug： ***content_type %d", LOG_SRC, __LINE__, t[0]);
+            log_print(LOG_DEBUG, "[%s %d] Debug： ***content_type %d", LOG_UNIT, __LINE__, t[0]);
             if (length > 0) {
                 memmove(msg->tp_ud, msg->tp_ud + 1, length - 1);
                 msg->tp_ud[length - 1] = '\0';
@@ -419,14 +421,14 @@ void cdma_scts_to_text(const CdmaShortMessage* msg, char* out)
 int ascii_to_pbcd(uint8_t* out, const char* number, int length)
 {
     if (length > CDMA_NUMBER_DIGITS_MAX) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： error, numDigs=%d", LOG_SRC, __LINE__, length);
+        log_print(LOG_DEBUG, "[%s %d] Debug： error, numDigs=%d", LOG_UNIT, __LINE__, length);
         return 0;
     }
     for (int i = 0; i < length; i++) {
         int code = dtmf_code(number[i]);
         if (code < 0) {
             if (i % 2 == 0)
-                log_print(LOG_DEBUG, "[%s %d] Debug： p_src[%d]=%02x, %02x", LOG_SRC, __LINE__, i,
+                log_print(LOG_DEBUG, "[%s %d] Debug： p_src[%d]=%02x, %02x", LOG_UNIT, __LINE__, i,
                           static_cast<unsigned char>(number[i]), code);
             return 0;
         }
@@ -454,7 +456,7 @@ int cdma_encode_pdu(CdmaShortMessage* msg, char* pdu)
 
     int digits = static_cast<int>(strnlen(msg->tpa, sizeof msg->tpa));
     if (!ascii_to_pbcd(m->address.chars, msg->tpa, digits)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ascii_to_pbcd error", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： ascii_to_pbcd error", LOG_UNIT, __LINE__);
         return 0;
     }
 
@@ -481,12 +483,12 @@ int cdma_encode_pdu(CdmaShortMessage* msg, char* pdu)
     fill_user_data(msg, offset, count, encoding, &m->user_data[0]);
     apply_port_header(msg, m);
 
-    log_print(LOG_DEBUG, "[%s %d] Debug： ***PDU Generate Teleservice ID = %d", LOG_SRC, __LINE__,
+    log_print(LOG_DEBUG, "[%s %d] Debug： ***PDU Generate Teleservice ID = %d", LOG_UNIT, __LINE__,
               static_cast<int>(m->teleservice_id));
     m->present |= CDMA_HAS_MC_TIME;
     uint8_t length = 0;
     if (cdma_build_transport(m, buffers.encode_octets, &length) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： message too long for one transport message", LOG_SRC, __LINE__);
+        log_print(LOG_DEBUG, "[%s %d] Debug： message too long for one transport message", LOG_UNIT, __LINE__);
         return 0;
     }
 
