@@ -1,0 +1,4 @@
+// Digital I/O: the board's sysfs value files.
+#pragma once
+
+int read_dio(int n);

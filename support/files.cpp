@@ -1,0 +1,39 @@
+#include "files.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "paths.h"
+
+namespace {
+
+int write_file_mode(const char* path, const char* text, const char* mode)
+{
+    FILE* f = fopen(RootedPath(path).c_str(), mode);
+    if (!f)
+        return -1;
+    fputs(text, f);
+    return fclose(f);
+}
+
+} // namespace
+
+int append_text_file(const char* path, const char* text)
+{
+    return write_file_mode(path, text, "a");
+}
+
+int write_text_file(const char* path, const char* text)
+{
+    return write_file_mode(path, text, "w");
+}
+
+int remove_file(const char* path)
+{
+    return remove(RootedPath(path).c_str());
+}
+
+bool path_exists(const char* path)
+{
+    return access(RootedPath(path).c_str(), F_OK) == 0;
+}
