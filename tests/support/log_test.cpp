@@ -4,41 +4,24 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 #include "log.h"
+#include "scratch_root.h"
 
 namespace {
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class LogTest : public ::testing::Test {
+class LogTest : public ScratchRootTest {
 protected:
     void SetUp() override
     {
-        char templ[] = "/tmp/logtest.XXXXXX";
-        root_ = mkdtemp(templ);
-        setenv("ROUTER_ROOT", root_.c_str(), 1);
+        ScratchRootTest::SetUp();
         log_set_output(LOG_OUT_FILE);
         log_set_level(LOG_INFO);
         log_set_file("/test.log");
     }
-    void TearDown() override
-    {
-        unsetenv("ROUTER_ROOT");
-        std::string cmd = "rm -rf " + root_;
-        system(cmd.c_str());
-    }
     std::string file() const { return slurp(root_ + "/test.log"); }
-    std::string root_;
 };
 
 TEST_F(LogTest, LineCarriesDateTimeMillisecondsSelectorAndMessage)

@@ -2,21 +2,13 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "pidfile.h"
+#include "scratch_root.h"
 
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(PidFile, WritesOwnIdAndRefusesWhileItsOwnerLives)
 {
