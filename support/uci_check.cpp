@@ -4,8 +4,8 @@
 #include <cstring>
 #include <sys/wait.h>
 
-#include "config.h"
 #include "shell_quote.h"
+#include "text.h"
 
 namespace {
 
