@@ -9,34 +9,11 @@ cd "$(dirname "$0")/../.."
 out=${1:-build-mipsel}
 export DEBIAN_FRONTEND=noninteractive
 
-need=()
-for p in g++-mipsel-linux-gnu qemu-user cmake make libgtest-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need+=("$p")
-done
-if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
-    dpkg --add-architecture mipsel
-    apt-get update -q
-fi
-if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
-
-# libpcap and its run-time dependencies for mipsel, unpacked rather than installed:
-# multi-arch installs clash when the host's security updates are newer.
+source sim/cross/mipsel-build.sh
+mipsel_install_packages g++-mipsel-linux-gnu qemu-user cmake make libgtest-dev
+mipsel_sysroot "$out"
 sysroot=$PWD/$out/sysroot
-if [ ! -f "$sysroot/usr/lib/mipsel-linux-gnu/libpcap.so" ]; then
-    mkdir -p "$out/debs" "$sysroot"
-    (cd "$out/debs" && apt-get download -q \
-        libpcap0.8:mipsel libpcap0.8-dev:mipsel libdbus-1-3:mipsel libsystemd0:mipsel \
-        libcap2:mipsel libgcrypt20:mipsel libgpg-error0:mipsel liblz4-1:mipsel \
-        liblzma5:mipsel libzstd1:mipsel 2>&1 | grep -v unsandboxed || true)
-    for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
-fi
-
-cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
-      -DMIPSEL_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-cmake --build "$out" -j"$(nproc)"
+mipsel_build "$out"
 
 # The tests start the built daemons and tools (the uci stand-in among them)
 # themselves, through exec: only binfmt_misc hands those mipsel binaries to qemu.

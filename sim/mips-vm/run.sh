@@ -27,34 +27,15 @@ cache=${MIPS_VM_CACHE:-$out/mips-vm}
 export DEBIAN_FRONTEND=noninteractive
 start=$(date +%s)
 
-need=()
-for p in qemu-system-mips g++-mipsel-linux-gnu cmake make libgtest-dev gzip; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need+=("$p")
-done
-if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
-    dpkg --add-architecture mipsel
-    apt-get update -q
-fi
-if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+source sim/cross/mipsel-build.sh
+mipsel_install_packages qemu-system-mips g++-mipsel-linux-gnu cmake make libgtest-dev gzip
 
-# The mipsel build, configured as sim/cross/build-mipsel.sh does (same folder by
+# The mipsel build, as sim/cross/build-mipsel.sh makes it (same folder by
 # default, so after that script this step only checks it is up to date).
+mipsel_sysroot "$out"
 sysroot=$out/sysroot
-if [ ! -f "$sysroot/usr/lib/mipsel-linux-gnu/libpcap.so" ]; then
-    mkdir -p "$out/debs" "$sysroot"
-    (cd "$out/debs" && apt-get download -q \
-        libpcap0.8:mipsel libpcap0.8-dev:mipsel libdbus-1-3:mipsel libsystemd0:mipsel \
-        libcap2:mipsel libgcrypt20:mipsel libgpg-error0:mipsel liblz4-1:mipsel \
-        liblzma5:mipsel libzstd1:mipsel 2>&1 | grep -v unsandboxed || true)
-    for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
-fi
 echo "== mipsel build in $out"
-cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
-      -DMIPSEL_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-cmake --build "$out" -j"$(nproc)" 2>&1 | grep -v '^\[' || true
+mipsel_build "$out" 2>&1 | grep -v '^\[' || true
 [ -x "$out/bin/tolvane" ] || { echo "the mipsel build failed" >&2; exit 1; }
 built=$(date +%s)
 
