@@ -14,7 +14,6 @@
 
 #include "log.h"
 #include "resolve.h"
-#include "thread_arg.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "TcpClient.cpp";
@@ -114,9 +113,8 @@ int start_entry(int index, const char* host, const char* ip, int port, ClientRec
 }
 
 // Fills the server address; false when this attempt must end before connecting.
-bool server_address(int index, sockaddr_in* addr)
+bool server_address(int index, const ClientTarget& entry, sockaddr_in* addr)
 {
-    const ClientConnection& entry = client_table[index];
     memset(addr, 0, sizeof *addr);
     addr->sin_family = AF_INET;
     addr->sin_port = htons(static_cast<uint16_t>(entry.port));
@@ -140,8 +138,9 @@ bool server_address(int index, sockaddr_in* addr)
 }
 
 // Connects and receives until the connection ends; the caller cleans up.
-void run_connection(int index, int sock, uint32_t generation)
+void run_connection(const ClientAttempt& attempt, int sock)
 {
+    int index = attempt.index;
     if (tcp_settings.no_delay.load() == 1) {
         int one = 1;
         if (setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == -1) {
@@ -151,7 +150,7 @@ void run_connection(int index, int sock, uint32_t generation)
         log_print(LOG_DEBUG, "[%s %d] Debug： set TCP_NODELAY", LOG_UNIT, __LINE__);
     }
     sockaddr_in addr;
-    if (!server_address(index, &addr))
+    if (!server_address(index, attempt.target, &addr))
         return;
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
@@ -168,12 +167,12 @@ void run_connection(int index, int sock, uint32_t generation)
     unsigned unacked = UNACKED_TIMEOUT_MS;
     setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
     log_print(LOG_DEBUG, "[%s %d] Debug： server connected", LOG_UNIT, __LINE__);
-    if (!client_publish_connected(index, sock, generation))
+    if (!client_publish_connected(index, sock, attempt.generation))
         return; // closed or restarted while connecting
     if (ClientConnectedFn callback = tcp_settings.on_connected.load())
         callback(index);
 
-    ClientReceiveFn on_receive = client_table[index].on_receive;
+    ClientReceiveFn on_receive = attempt.target.on_receive;
     // Large and per thread: kept on the thread's stack, not in static storage.
     char buffer[CLIENT_RECV_SIZE + 1];
     for (;;) {
@@ -195,26 +194,22 @@ void run_connection(int index, int sock, uint32_t generation)
 void* tcp_connect_thread(void* arg)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： thread starting ...", LOG_UNIT, __LINE__);
-    ThreadArg self = unpack_thread_arg(arg);
-    int index = self.index;
-    if (index > MAX_CONNECTIONS - 1) {
+    ClientAttempt attempt;
+    if (!client_attempt_begin(arg, &attempt)) {
         log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
-                  __LINE__, index, MAX_CONNECTIONS);
+                  __LINE__, attempt.index, MAX_CONNECTIONS);
         return nullptr;
     }
-    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (sock > LINK_MAX_SOCKET) {
-        close(sock);
-        sock = -1;
-    }
+    int index = attempt.index;
+    int sock = client_open_socket(SOCK_STREAM);
     if (sock < 0) {
         log_print(LOG_ERROR, "[%s %d] Error： Socket error", LOG_UNIT, __LINE__);
-    } else if (client_attach(index, sock, self.generation)) {
+    } else if (client_attach(index, sock, attempt.generation)) {
         log_print(LOG_DEBUG, "[%s %d] Debug： socket created", LOG_UNIT, __LINE__);
-        run_connection(index, sock, self.generation);
+        run_connection(attempt, sock);
     }
     log_print(LOG_INFO, "[%s %d] Info： connection terminated", LOG_UNIT, __LINE__);
-    client_finish(index, sock, self.generation);
+    client_finish(index, sock, attempt.generation);
     return nullptr;
 }
 

@@ -8,7 +8,6 @@
 
 #include "log.h"
 #include "resolve.h"
-#include "thread_arg.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "UdpClient.cpp";
@@ -24,9 +23,8 @@ int start_entry(int index, const char* host, const char* ip, int port, ClientRec
     return 0;
 }
 
-void receive_loop(int index, int sock)
+void receive_loop(int index, int sock, ClientReceiveFn on_receive)
 {
-    ClientConnection& entry = client_table[index];
     // Large and per thread: kept on the thread's stack, not in static storage.
     char buffer[CLIENT_RECV_SIZE + 1];
     for (;;) {
@@ -42,51 +40,49 @@ void receive_loop(int index, int sock)
         }
         log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_UNIT, __LINE__, buffer,
                   static_cast<int>(n));
-        if (entry.on_receive)
-            entry.on_receive(index, buffer, static_cast<int>(n));
+        if (on_receive)
+            on_receive(index, buffer, static_cast<int>(n));
     }
 }
 
 void* udp_receive_thread(void* arg)
 {
-    ThreadArg self = unpack_thread_arg(arg);
-    int index = self.index;
-    if (index > MAX_CONNECTIONS - 1) {
+    ClientAttempt attempt;
+    if (!client_attempt_begin(arg, &attempt)) {
         log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
-                  __LINE__, index, MAX_CONNECTIONS);
+                  __LINE__, attempt.index, MAX_CONNECTIONS);
         return nullptr;
     }
-    ClientConnection& entry = client_table[index];
-    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock > LINK_MAX_SOCKET) {
-        close(sock);
-        sock = -1;
-    }
+    int index = attempt.index;
+    const ClientTarget& target = attempt.target;
+    int sock = client_open_socket(SOCK_DGRAM);
     if (sock < 0)
         log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_UNIT, __LINE__);
-    if (!client_attach(index, sock, self.generation)) {
+    if (!client_attach(index, sock, attempt.generation)) {
         // The entry was closed or restarted before this attempt got going.
         if (sock >= 0)
             close(sock);
         return nullptr;
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_UNIT, __LINE__);
-    entry.has_resolved = false;
-    if (entry.host[0]) {
+    sockaddr_in resolved;
+    bool has_resolved = false;
+    if (target.host[0]) {
         in_addr addr;
-        if (resolve_ipv4(entry.host, &addr) == 0) {
-            memset(&entry.resolved, 0, sizeof entry.resolved);
-            entry.resolved.sin_family = AF_INET;
-            entry.resolved.sin_port = htons(static_cast<uint16_t>(entry.port));
-            entry.resolved.sin_addr = addr;
-            entry.has_resolved = true;
+        if (resolve_ipv4(target.host, &addr) == 0) {
+            memset(&resolved, 0, sizeof resolved);
+            resolved.sin_family = AF_INET;
+            resolved.sin_port = htons(static_cast<uint16_t>(target.port));
+            resolved.sin_addr = addr;
+            has_resolved = true;
         } else {
-            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, entry.host);
+            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, target.host);
         }
     }
-    if (client_publish_connected(index, sock, self.generation))
-        receive_loop(index, sock);
-    client_finish(index, sock, self.generation);
+    if (client_store_resolved(index, attempt.generation, has_resolved ? &resolved : nullptr) &&
+        client_publish_connected(index, sock, attempt.generation))
+        receive_loop(index, sock, target.on_receive);
+    client_finish(index, sock, attempt.generation);
     return nullptr;
 }
 

@@ -1,6 +1,6 @@
 #include "client_table.h"
 
-#include "thread_arg.h"
+#include "socket_open.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,12 +14,32 @@ namespace {
 
 std::atomic<uint32_t> generation_counter{0};
 
-constexpr uint32_t link_generation(ClientLink link) { return (link >> 2) & 0x3FFu; }
-
 bool link_is(ClientLink link, int socket, uint32_t generation)
 {
-    return link_socket(link) == socket && link_generation(link) == (generation & 0x3FFu);
+    return link_socket(link) == socket && link_generation(link) == (generation & LINK_GENERATION_MASK);
 }
+
+// Holds off client_reset while an attempt touches the entry's server fields.
+// Counted before the link is checked: a reset that unlinks afterwards is
+// bound to see the count and wait (the same order as ClientUse).
+class ReaderHold {
+public:
+    ReaderHold(ClientConnection& entry, uint32_t generation) : entry_(entry)
+    {
+        entry_.readers.fetch_add(1);
+        ClientLink link = entry_.link.load();
+        current_ = link_generation(link) == (generation & LINK_GENERATION_MASK) && link_state(link) == CONN_CONNECTING;
+    }
+    ~ReaderHold() { entry_.readers.fetch_sub(1); }
+    ReaderHold(const ReaderHold&) = delete;
+    ReaderHold& operator=(const ReaderHold&) = delete;
+    // The attempt is still the entry's current one.
+    bool current() const { return current_; }
+
+private:
+    ClientConnection& entry_;
+    bool current_;
+};
 
 } // namespace
 
@@ -32,6 +52,9 @@ void client_reset(int index, const char* host, const char* ip, int port, ClientR
     ClientConnection& entry = client_table[index];
     // An attempt still running for the old server sees its link gone and gives up.
     client_close(index);
+    // One that is copying the old server finishes its copy first.
+    while (entry.readers.load() != 0)
+        usleep(100);
     snprintf(entry.host, sizeof entry.host, "%s", host);
     snprintf(entry.ip, sizeof entry.ip, "%s", ip);
     entry.port = port;
@@ -42,12 +65,56 @@ void client_reset(int index, const char* host, const char* ip, int port, ClientR
     entry.link.store(make_link(CONN_NEVER, -1, 0));
 }
 
+bool client_attempt_begin(void* arg, ClientAttempt* attempt)
+{
+    ThreadArg self = unpack_thread_arg(arg);
+    memset(attempt, 0, sizeof *attempt);
+    attempt->index = self.index;
+    attempt->generation = self.generation;
+    if (self.index < 0 || self.index >= MAX_CONNECTIONS)
+        return false;
+    ClientConnection& entry = client_table[self.index];
+    ReaderHold hold(entry, self.generation);
+    if (hold.current()) {
+        ClientTarget& target = attempt->target;
+        memcpy(target.host, entry.host, sizeof target.host);
+        memcpy(target.ip, entry.ip, sizeof target.ip);
+        target.port = entry.port;
+        target.on_receive = entry.on_receive;
+    }
+    return true;
+}
+
+int client_open_socket(int type)
+{
+    int sock = open_socket(AF_INET, type, 0);
+    if (sock > LINK_MAX_SOCKET) {
+        close(sock);
+        sock = -1;
+    }
+    return sock;
+}
+
+bool client_store_resolved(int index, uint32_t generation, const sockaddr_in* resolved)
+{
+    ClientConnection& entry = client_table[index];
+    ReaderHold hold(entry, generation);
+    if (!hold.current())
+        return false;
+    entry.has_resolved = resolved != nullptr;
+    if (resolved)
+        entry.resolved = *resolved;
+    else
+        memset(&entry.resolved, 0, sizeof entry.resolved);
+    return true;
+}
+
 uint32_t client_next_generation()
 {
     // Generation 0 is what an unlinked entry carries; attempts never use it.
     for (;;) {
         uint32_t generation = generation_counter.fetch_add(1) + 1;
-        if ((generation & 0x3FFu) != 0)
+        if ((generation & LINK_GENERATION_MASK) != 0)
             return generation;
     }
 }

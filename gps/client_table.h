@@ -7,37 +7,42 @@
 #include <atomic>
 #include <cstdint>
 
+#include "client_link.h"
+
 // Entries addressed by index 0..63.
 constexpr int MAX_CONNECTIONS = 64;
+static_assert(MAX_CONNECTIONS <= (1 << THREAD_ARG_INDEX_BITS), "every index fits the thread argument");
 // Host name or address text of the server, terminator included.
 constexpr int CLIENT_HOST_SIZE = 128;
 // One receive of a client thread (the terminator comes on top).
 constexpr int CLIENT_RECV_SIZE = 40960;
 
-enum {
-    CONN_NEVER = 0,
-    CONN_CLOSED = 1,
-    CONN_CONNECTING = 2,
-    CONN_CONNECTED = 3,
-};
-
 using ClientReceiveFn = void (*)(int index, const char* data, int length);
 
-// State, socket and a generation packed into one word, so that the main thread
-// never pairs a "connected" state with a descriptor that a client thread has
-// already given up. Layout: bits 0-1 state, 2-11 generation, 12-31 socket + 1.
-using ClientLink = uint32_t;
+// The server of an entry as one attempt saw it when it started: an attempt
+// works on its own copy, so a restart may rewrite the entry under it.
+struct ClientTarget {
+    char host[CLIENT_HOST_SIZE];
+    char ip[CLIENT_HOST_SIZE];
+    int port;
+    ClientReceiveFn on_receive;
+};
 
-constexpr ClientLink make_link(int state, int socket, uint32_t generation)
-{
-    return static_cast<ClientLink>(state & 3) | ((generation & 0x3FFu) << 2) |
-           (static_cast<ClientLink>(socket + 1) << 12);
-}
-constexpr int link_state(ClientLink link) { return static_cast<int>(link & 3); }
-constexpr int link_socket(ClientLink link) { return static_cast<int>(link >> 12) - 1; }
-// Sockets above this number cannot be packed; the clients refuse them.
-constexpr int LINK_MAX_SOCKET = (1 << 20) - 2;
+// What an attempt's thread holds from its start to its end.
+struct ClientAttempt {
+    int index;
+    uint32_t generation;
+    ClientTarget target;
+};
 
+// Ownership: `link` and the two counters are the only fields shared without
+// a rule of their own. The main thread (the caller of the Start, Send, Close
+// and Reconnect functions) alone writes host, ip, port, on_receive and thread,
+// in client_reset and client_spawn; attempt threads read the server only
+// through client_copy_target, whose `readers` count client_reset waits out.
+// resolved and has_resolved are written by the UDP attempt through
+// client_store_resolved before it links CONNECTED, and read by the main
+// thread only after it has seen that link.
 struct ClientConnection {
     char host[CLIENT_HOST_SIZE];
     char ip[CLIENT_HOST_SIZE];
@@ -48,6 +53,8 @@ struct ClientConnection {
     // Threads inside a send or shutdown on the linked socket; its owner thread
     // closes the descriptor only once this is back to 0.
     std::atomic<int> users;
+    // Attempts inside client_copy_target or client_store_resolved.
+    std::atomic<int> readers;
     // Server address the UDP thread resolved from host; valid while connected.
     sockaddr_in resolved;
     bool has_resolved;
@@ -58,8 +65,18 @@ extern ClientConnection client_table[MAX_CONNECTIONS];
 int client_state(int index);
 int client_socket(int index);
 
-// Resets an entry for a new server; index must be in range.
+// Resets an entry for a new server; index must be in range. Older attempts
+// are unlinked first and waited out while they copy the old server.
 void client_reset(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive);
+// The start of every attempt thread: unpacks the argument and copies the
+// entry's server (left empty when the entry moved on; the attach that follows
+// then fails). False when the index is out of range.
+bool client_attempt_begin(void* arg, ClientAttempt* attempt);
+// A socket for an attempt (close-on-exec); -1 also when its number is too
+// large to link.
+int client_open_socket(int type);
+// Records the address the UDP attempt resolved; false when the entry moved on.
+bool client_store_resolved(int index, uint32_t generation, const sockaddr_in* resolved);
 // A fresh generation for the next socket of an entry.
 uint32_t client_next_generation();
 // Links a new attempt {CONNECTING, no socket, generation}; a socket still

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "socket_open.h"
 #include "syslog_log.h"
 #include "watchdog.h"
 
@@ -103,7 +104,7 @@ int set_nonblock(int sock)
 void open_raw_sockets()
 {
     int one = 1;
-    watch.send_socket = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    watch.send_socket = open_socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
     if (watch.send_socket < 0) {
         syslog_error("failed to open a socket for sending");
         cleanup_and_exit(1);
@@ -113,7 +114,7 @@ void open_raw_sockets()
     if (setsockopt(watch.send_socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
         syslog_notice("failed to setsocket options");
 
-    watch.request_socket = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    watch.request_socket = open_socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
     if (watch.request_socket < 0) {
         syslog_error("failed to open a socket for sending");
         cleanup_and_exit(1);

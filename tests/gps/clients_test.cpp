@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "log.h"
 #include "loopback_servers.h"
@@ -267,4 +269,45 @@ TEST(UdpClient, RepliesReachTheCallbackAndIndex64IsRefused)
     close(fd);
 
     EXPECT_EQ(UdpClientStart(64, "127.0.0.1", 9, nullptr), -1);
+}
+
+// Restarting an entry rewrites its server while the previous attempt may still
+// be resolving or connecting: ThreadSanitizer reports any read of the entry's
+// fields that is not ordered with the restart. Burner threads keep the CPUs
+// busy so the attempts get preempted at varied points.
+TEST(ClientRestart, RestartsWhileAttemptsRunDoNotRaceAndTheLastServerWins)
+{
+    TcpTestServer tcp_server;
+    UdpTestServer udp_server;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> burners;
+    for (int i = 0; i < 2; ++i)
+        burners.emplace_back([&stop] {
+            volatile unsigned spin = 0;
+            while (!stop.load())
+                spin = spin + 1;
+        });
+    constexpr int RESTARTS = 1000;
+    for (int i = 0; i < RESTARTS; ++i) {
+        // A name makes the attempt read the entry's host while it resolves.
+        if (i % 2 == 0) {
+            TcpClientStartHost(30, "localhost", tcp_server.port(), nullptr);
+            UdpClientStartHost(31, "localhost", udp_server.port(), nullptr);
+        } else {
+            TcpClientStart(30, "127.0.0.1", tcp_server.port(), nullptr);
+            UdpClientStart(31, "127.0.0.1", udp_server.port(), nullptr);
+        }
+        if (i % 16 == 0)
+            usleep(200); // now and then an attempt gets as far as connecting
+    }
+    stop.store(true);
+    for (std::thread& burner : burners)
+        burner.join();
+    ASSERT_TRUE(wait_state(30, CONN_CONNECTED, 10000));
+    ASSERT_TRUE(wait_state(31, CONN_CONNECTED, 10000));
+    EXPECT_EQ(send_text(30, "last"), 0);
+    EXPECT_EQ(UdpClientSend(31, "last", 4), 0);
+    EXPECT_TRUE(udp_server.wait_for_count(1, 3000));
+    TcpClientClose(30);
+    client_close(31);
 }
