@@ -1,4 +1,6 @@
 // CDMA half of the SMS manager: the vendor's $Q commands and AT^HCMGS.
+#include "cdma_sms.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,8 +10,8 @@
 #include "config.h"
 #include "log.h"
 #include "shown_text.h"
-#include "sms_manager.h"
 #include "sms_text.h"
+#include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "cdma_sms.cpp";
@@ -80,13 +82,8 @@ void cdma_sms_init()
 
 int cdma_read_sms(int index, InboxMessage* msg)
 {
-    char output[READ_OUTPUT_SIZE] = {};
-    if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
-        return 0;
-    if (get_sms_config()->unicode == 1)
-        return cdma_take_text_pdu(output, msg);
-    cdma_take_stored(output, msg);
-    return 1;
+    static constexpr StoredDecoders decoders = {cdma_take_text_pdu, cdma_take_stored};
+    return read_stored_message(index, "/etc/gcom/read_sms_cdma.gcom", decoders, msg);
 }
 
 void cdma_take_stored(const char* output, InboxMessage* msg)
