@@ -91,16 +91,12 @@ void cdma_take_stored(const char* output, InboxMessage* msg)
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
     cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
+    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
+                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
+                  "every decoded field must reach the inbox whole");
     // The fields are filled by a decoder of outside input: never trust a terminator.
-    char sca[sizeof sm.sca + 1] = {};
-    char tpa[sizeof sm.tpa + 1] = {};
-    char scts[sizeof sm.scts + 1] = {};
-    char text[sizeof sm.tp_ud + 1] = {};
-    copy_text(sca, sizeof sca, sm.sca, sizeof sm.sca);
-    copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
-    copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
-    copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
-    take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
+    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
+                              sizeof sm.tp_ud, sm.tp_pid});
 }
 
 void cdma_delete_sms(int index)

@@ -72,6 +72,19 @@ void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, 
     copy_text(msg->text, sizeof msg->text, text, strlen(text));
 }
 
+void take_decoded_fields(InboxMessage* msg, const DecodedFields& fields)
+{
+    char sca[DECODED_NUMBER_MAX + 1] = {};
+    char tpa[DECODED_NUMBER_MAX + 1] = {};
+    char scts[DECODED_STAMP_MAX + 1] = {};
+    char text[DECODED_TEXT_MAX + 1] = {};
+    copy_text(sca, sizeof sca, fields.sca, fields.sca_size);
+    copy_text(tpa, sizeof tpa, fields.tpa, fields.tpa_size);
+    copy_text(scts, sizeof scts, fields.scts, fields.scts_size);
+    copy_text(text, sizeof text, fields.text, fields.text_size);
+    take_decoded(msg, sca, tpa, fields.pid, text, scts);
+}
+
 int read_stored_message(int index, const char* script, const StoredDecoders& decoders, InboxMessage* msg)
 {
     char output[READ_OUTPUT_SIZE] = {};

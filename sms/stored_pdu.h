@@ -31,3 +31,22 @@ int read_stored_message(int index, const char* script, const StoredDecoders& dec
 void copy_text(char* out, size_t size, const char* text, size_t field);
 // Logs a decoded message (terminated fields) and hands it to the inbox record.
 void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts);
+
+// Widest fields a mode's decoder fills: numbers, time stamp, text.
+constexpr size_t DECODED_NUMBER_MAX = 32;
+constexpr size_t DECODED_STAMP_MAX = 18;
+constexpr size_t DECODED_TEXT_MAX = 256;
+// A decoder's fields as it left them: each up to its size, perhaps unterminated.
+struct DecodedFields {
+    const char* sca;
+    size_t sca_size;
+    const char* tpa;
+    size_t tpa_size;
+    const char* scts;
+    size_t scts_size;
+    const char* text;
+    size_t text_size;
+    int pid;
+};
+// take_decoded of the fields, each terminated first (never trusting the decoder's).
+void take_decoded_fields(InboxMessage* msg, const DecodedFields& fields);
