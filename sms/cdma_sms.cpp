@@ -1,4 +1,6 @@
 // CDMA half of the SMS manager: the vendor's $Q commands and AT^HCMGS.
+#include "cdma_sms.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,8 +10,8 @@
 #include "config.h"
 #include "log.h"
 #include "shown_text.h"
-#include "sms_manager.h"
 #include "sms_text.h"
+#include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "cdma_sms.cpp";
@@ -80,13 +82,8 @@ void cdma_sms_init()
 
 int cdma_read_sms(int index, InboxMessage* msg)
 {
-    char output[READ_OUTPUT_SIZE] = {};
-    if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", output, sizeof output))
-        return 0;
-    if (get_sms_config()->unicode == 1)
-        return cdma_take_text_pdu(output, msg);
-    cdma_take_stored(output, msg);
-    return 1;
+    static constexpr StoredDecoders decoders = {cdma_take_text_pdu, cdma_take_stored};
+    return read_stored_message(index, "/etc/gcom/read_sms_cdma.gcom", decoders, msg);
 }
 
 void cdma_take_stored(const char* output, InboxMessage* msg)
@@ -94,16 +91,12 @@ void cdma_take_stored(const char* output, InboxMessage* msg)
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
     cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
+    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
+                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
+                  "every decoded field must reach the inbox whole");
     // The fields are filled by a decoder of outside input: never trust a terminator.
-    char sca[sizeof sm.sca + 1] = {};
-    char tpa[sizeof sm.tpa + 1] = {};
-    char scts[sizeof sm.scts + 1] = {};
-    char text[sizeof sm.tp_ud + 1] = {};
-    copy_text(sca, sizeof sca, sm.sca, sizeof sm.sca);
-    copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
-    copy_text(scts, sizeof scts, reinterpret_cast<const char*>(sm.scts), sizeof sm.scts);
-    copy_text(text, sizeof text, reinterpret_cast<const char*>(sm.tp_ud), sizeof sm.tp_ud);
-    take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
+    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
+                              sizeof sm.tp_ud, sm.tp_pid});
 }
 
 void cdma_delete_sms(int index)

@@ -1,4 +1,6 @@
 // GSM half of the SMS manager: PDU-mode commands of 3GPP TS 27.005.
+#include "gsm_sms.h"
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,8 +11,9 @@
 #include "gsm_pdu.h"
 #include "gsm_text.h"
 #include "log.h"
-#include "sms_manager.h"
+#include "sms_config.h"
 #include "sms_text.h"
+#include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "gsm_sms.cpp";
@@ -108,13 +111,8 @@ void gsm_sms_init()
 
 int gsm_read_sms(int index, InboxMessage* msg)
 {
-    char output[READ_OUTPUT_SIZE] = {};
-    if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", output, sizeof output))
-        return 0;
-    if (get_sms_config()->unicode == 1)
-        return gsm_take_text_pdu(output, msg);
-    gsm_take_stored(output, msg);
-    return 1;
+    static constexpr StoredDecoders decoders = {gsm_take_text_pdu, gsm_take_stored};
+    return read_stored_message(index, "/etc/gcom/read_sms.gcom", decoders, msg);
 }
 
 void gsm_take_stored(const char* output, InboxMessage* msg)
@@ -122,16 +120,12 @@ void gsm_take_stored(const char* output, InboxMessage* msg)
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
     gsm_decode_pdu(output, &sm);
+    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
+                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
+                  "every decoded field must reach the inbox whole");
     // The fields are filled by a decoder of outside input: never trust a terminator.
-    char sca[sizeof sm.sca + 1] = {};
-    char tpa[sizeof sm.tpa + 1] = {};
-    char scts[sizeof sm.scts + 1] = {};
-    char text[sizeof sm.tp_ud + 1] = {};
-    copy_text(sca, sizeof sca, sm.sca, sizeof sm.sca);
-    copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);
-    copy_text(scts, sizeof scts, sm.scts, sizeof sm.scts);
-    copy_text(text, sizeof text, sm.tp_ud, sizeof sm.tp_ud);
-    take_decoded(msg, sca, tpa, sm.tp_pid, text, scts);
+    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
+                              sizeof sm.tp_ud, sm.tp_pid});
 }
 
 void gsm_delete_sms(int index)

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "gsm_text.h"
-#include "sms_manager.h"
+#include "inbox_message.h"
 
 // Held parts, one line per part; /tmp so that it lasts as long as the
 // modem's own store does not need it, and goes with a reboot.

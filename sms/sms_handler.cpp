@@ -7,6 +7,7 @@
 #include "config.h"
 #include "log.h"
 #include "shown_text.h"
+#include "sms_manager.h"
 #include "sms_spool.h"
 
 // Unit name in the prefix of this file's log lines.

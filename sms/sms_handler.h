@@ -2,7 +2,7 @@
 #pragma once
 
 #include "sms_config.h"
-#include "sms_manager.h"
+#include "inbox_message.h"
 
 // Reply text and the command line of script actions.
 constexpr int REPLY_SIZE = 160;

@@ -8,6 +8,7 @@
 #include "shown_text.h"
 #include "sms_concat.h"
 #include "sms_handler.h"
+#include "sms_manager.h"
 #include "sms_spool.h"
 #include "sms_text.h"
 

@@ -9,6 +9,7 @@
 #include "log.h"
 #include "paths.h"
 #include "shown_text.h"
+#include "sms_manager.h"
 #include "sms_spool.h"
 #include "unique_fd.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "brenlow_state.h"
-#include "sms_manager.h"
+#include "inbox_message.h"
 
 // Line buffer of the spool: longer lines are taken in parts.
 constexpr int SPOOL_LINE_SIZE = 512;

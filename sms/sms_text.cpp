@@ -9,6 +9,8 @@
 #include "gsm_text.h"
 #include "log.h"
 #include "sms_concat.h"
+#include "sms_manager.h"
+#include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_text.cpp";

@@ -3,7 +3,7 @@
 // they are handled.
 #pragma once
 
-#include "sms_manager.h"
+#include "inbox_message.h"
 
 // Decode the read script's PDU text into msg (its text cut on a character
 // boundary) and keep the whole text and the header for inbox_take_text.

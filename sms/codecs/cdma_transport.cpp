@@ -1,6 +1,7 @@
 // IS-637 transport-layer messages: parsing into and building from CdmaSmsMessage.
 #include "cdma_transport.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "cdma_bits.h"
@@ -140,23 +141,90 @@ bool parse_program_data(BitReader& r, CdmaSmsMessage* m)
     return true;
 }
 
-void read_octets(BitReader& r, uint8_t* out, int n)
+// One field of a fixed-length subparameter: count values of bits each, read in
+// order into the record member at offset (size bytes per value).
+struct FixedField {
+    uint16_t offset;
+    uint8_t size;
+    uint8_t bits;
+    uint8_t count;
+};
+
+// A subparameter whose body always has the same length and layout.
+struct FixedSubparameter {
+    uint8_t id;
+    uint8_t length;  // octets of the body; any other length is malformed
+    uint32_t present;
+    uint8_t field_count;
+    FixedField fields[3];
+};
+
+#define FIELD(member, bits) {static_cast<uint16_t>(offsetof(CdmaSmsMessage, member)), \
+                             static_cast<uint8_t>(sizeof CdmaSmsMessage::member), bits, 1}
+#define OCTETS(member, n) {static_cast<uint16_t>(offsetof(CdmaSmsMessage, member)), 1, 8, n}
+
+constexpr FixedSubparameter FIXED_SUBPARAMETERS[] = {
+    {SUB_MESSAGE_ID, 3, 0, 3, {FIELD(bearer_msg_type, 4), FIELD(message_id, 16), FIELD(header_ind, 1)}},
+    {SUB_USER_RESPONSE, 1, CDMA_HAS_USER_RESPONSE, 1, {FIELD(user_response, 8)}},
+    {SUB_MC_TIME, 6, CDMA_HAS_MC_TIME, 1, {OCTETS(mc_time, 6)}},
+    {SUB_VALIDITY_ABSOLUTE, 6, CDMA_HAS_VALIDITY_ABSOLUTE, 1, {OCTETS(validity_absolute, 6)}},
+    {SUB_VALIDITY_RELATIVE, 1, CDMA_HAS_VALIDITY_RELATIVE, 1, {FIELD(validity_relative, 8)}},
+    {SUB_DEFERRED_ABSOLUTE, 6, CDMA_HAS_DEFERRED_ABSOLUTE, 1, {OCTETS(deferred_absolute, 6)}},
+    {SUB_DEFERRED_RELATIVE, 1, CDMA_HAS_DEFERRED_RELATIVE, 1, {FIELD(deferred_relative, 8)}},
+    {SUB_PRIORITY, 1, CDMA_HAS_PRIORITY, 1, {FIELD(priority, 2)}},
+    {SUB_PRIVACY, 1, CDMA_HAS_PRIVACY, 1, {FIELD(privacy, 2)}},
+    {SUB_REPLY_OPTION, 1, CDMA_HAS_REPLY_OPTION, 3, {FIELD(user_ack, 1), FIELD(dak, 1), FIELD(read_ack, 1)}},
+    {SUB_NUM_MESSAGES, 1, CDMA_HAS_NUM_MESSAGES, 1, {FIELD(num_messages, 8)}},
+    {SUB_ALERT, 1, CDMA_HAS_ALERT, 1, {FIELD(alert, 2)}},
+    {SUB_LANGUAGE, 1, CDMA_HAS_LANGUAGE, 1, {FIELD(language, 8)}},
+    {SUB_DISPLAY_MODE, 1, CDMA_HAS_DISPLAY_MODE, 2, {FIELD(display_mode, 2), FIELD(display_reserved, 6)}},
+    {SUB_DEPOSIT_INDEX, 2, CDMA_HAS_DEPOSIT_INDEX, 1, {FIELD(deposit_index, 16)}},
+    {SUB_MESSAGE_STATUS, 1, CDMA_HAS_MESSAGE_STATUS, 2, {FIELD(error_class, 2), FIELD(status_code, 6)}},
+};
+
+#undef FIELD
+#undef OCTETS
+
+const FixedSubparameter* find_fixed(int id)
 {
-    for (int i = 0; i < n; i++)
-        out[i] = r.read(8);
+    for (const FixedSubparameter& f : FIXED_SUBPARAMETERS)
+        if (f.id == id)
+            return &f;
+    return nullptr;
+}
+
+// Stores a value read into a record member of 1, 2 or 4 bytes.
+void store_field(CdmaSmsMessage* m, const FixedField& f, int index, uint32_t value)
+{
+    unsigned char* at = reinterpret_cast<unsigned char*>(m) + f.offset + index * f.size;
+    if (f.size == 1) {
+        uint8_t v = static_cast<uint8_t>(value);
+        memcpy(at, &v, 1);
+    } else if (f.size == 2) {
+        uint16_t v = static_cast<uint16_t>(value);
+        memcpy(at, &v, 2);
+    } else {
+        memcpy(at, &value, 4);
+    }
+}
+
+bool parse_fixed(const FixedSubparameter& sub, BitReader& r, int length, CdmaSmsMessage* m)
+{
+    if (length != sub.length)
+        return false;
+    for (int i = 0; i < sub.field_count; i++)
+        for (int k = 0; k < sub.fields[i].count; k++)
+            store_field(m, sub.fields[i], k, r.read(sub.fields[i].bits));
+    m->present |= sub.present;
+    return true;
 }
 
 // Decodes one bearer-data subparameter body; false when it does not match its length.
 bool parse_subparameter(int id, BitReader& r, int length, CdmaSmsMessage* m)
 {
+    if (const FixedSubparameter* fixed = find_fixed(id))
+        return parse_fixed(*fixed, r, length, m);
     switch (id) {
-    case SUB_MESSAGE_ID:
-        if (length != 3)
-            return false;
-        m->bearer_msg_type = r.read(4);
-        m->message_id = r.read(16);
-        m->header_ind = r.read(1);
-        return true;
     case SUB_USER_DATA:
         if (!parse_user_data_entry(r, &m->user_data[0], true, m->teleservice_id)
             || r.octets_covered() != length)
@@ -165,98 +233,15 @@ bool parse_subparameter(int id, BitReader& r, int length, CdmaSmsMessage* m)
             m->ud_count = 1;
         m->present |= CDMA_HAS_USER_DATA;
         return true;
-    case SUB_USER_RESPONSE:
-        if (length != 1)
-            return false;
-        m->user_response = r.read(8);
-        m->present |= CDMA_HAS_USER_RESPONSE;
-        return true;
-    case SUB_MC_TIME:
-    case SUB_VALIDITY_ABSOLUTE:
-    case SUB_DEFERRED_ABSOLUTE:
-        if (length != 6)
-            return false;
-        if (id == SUB_MC_TIME) {
-            read_octets(r, m->mc_time, 6);
-            m->present |= CDMA_HAS_MC_TIME;
-        } else if (id == SUB_VALIDITY_ABSOLUTE) {
-            read_octets(r, m->validity_absolute, 6);
-            m->present |= CDMA_HAS_VALIDITY_ABSOLUTE;
-        } else {
-            read_octets(r, m->deferred_absolute, 6);
-            m->present |= CDMA_HAS_DEFERRED_ABSOLUTE;
-        }
-        return true;
-    case SUB_VALIDITY_RELATIVE:
-    case SUB_DEFERRED_RELATIVE:
-        if (length != 1)
-            return false;
-        if (id == SUB_VALIDITY_RELATIVE) {
-            m->validity_relative = r.read(8);
-            m->present |= CDMA_HAS_VALIDITY_RELATIVE;
-        } else {
-            m->deferred_relative = r.read(8);
-            m->present |= CDMA_HAS_DEFERRED_RELATIVE;
-        }
-        return true;
-    case SUB_PRIORITY:
-    case SUB_PRIVACY:
-    case SUB_ALERT:
-        if (length != 1)
-            return false;
-        if (id == SUB_PRIORITY) {
-            m->priority = r.read(2);
-            m->present |= CDMA_HAS_PRIORITY;
-        } else if (id == SUB_PRIVACY) {
-            m->privacy = r.read(2);
-            m->present |= CDMA_HAS_PRIVACY;
-        } else {
-            m->alert = r.read(2);
-            m->present |= CDMA_HAS_ALERT;
-        }
-        return true;
-    case SUB_REPLY_OPTION:
-        if (length != 1)
-            return false;
-        m->user_ack = r.read(1);
-        m->dak = r.read(1);
-        m->read_ack = r.read(1);
-        m->present |= CDMA_HAS_REPLY_OPTION;
-        return true;
-    case SUB_NUM_MESSAGES:
-    case SUB_LANGUAGE:
-        if (length != 1)
-            return false;
-        if (id == SUB_NUM_MESSAGES) {
-            m->num_messages = r.read(8);
-            m->present |= CDMA_HAS_NUM_MESSAGES;
-        } else {
-            m->language = r.read(8);
-            m->present |= CDMA_HAS_LANGUAGE;
-        }
-        return true;
     case SUB_CALLBACK:
         if (!parse_callback(r, &m->callback) || r.octets_covered() != length)
             return false;
         m->present |= CDMA_HAS_CALLBACK;
         return true;
-    case SUB_DISPLAY_MODE:
-        if (length != 1)
-            return false;
-        m->display_mode = r.read(2);
-        m->display_reserved = r.read(6);
-        m->present |= CDMA_HAS_DISPLAY_MODE;
-        return true;
     case SUB_MULTI_ENCODING:
         if (!parse_multi_encoding(r, m) || r.octets_covered() != length)
             return false;
         m->present |= CDMA_HAS_MULTI_ENCODING;
-        return true;
-    case SUB_DEPOSIT_INDEX:
-        if (length != 2)
-            return false;
-        m->deposit_index = r.read(16);
-        m->present |= CDMA_HAS_DEPOSIT_INDEX;
         return true;
     case SUB_PROGRAM_DATA:
         if (!parse_program_data(r, m) || r.octets_covered() != length)
@@ -276,13 +261,6 @@ bool parse_subparameter(int id, BitReader& r, int length, CdmaSmsMessage* m)
             }
         }
         m->present |= CDMA_HAS_PROGRAM_RESULTS;
-        return true;
-    case SUB_MESSAGE_STATUS:
-        if (length != 1)
-            return false;
-        m->error_class = r.read(2);
-        m->status_code = r.read(6);
-        m->present |= CDMA_HAS_MESSAGE_STATUS;
         return true;
     default:
         return false;

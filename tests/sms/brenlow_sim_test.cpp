@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "sandbox.h"
 
@@ -230,6 +231,30 @@ TEST_P(BrenlowSim, SpoolLinesReachThePhone)
     EXPECT_NE(std::string::npos, box.read(RECORD).find("Sent SMS: receiver: 13911112222; time: "));
     EXPECT_TRUE(wait_exists("/tmp/sms_sending", false));
     EXPECT_FALSE(box.exists("/tmp/sms_tosend"));
+}
+
+TEST_P(BrenlowSim, LogLinesNameTheirUnitsAsTheyAlwaysHave)
+{
+    configure();
+    box.write("/tmp/sms_tosend", "13911112222,units\n");
+    start();
+    ASSERT_TRUE(wait_sent("13911112222\tunits\\n\n", 2 * send_budget_ms(cdma))) << box.read(LOG);
+    ASSERT_TRUE(box.wait_for_text(LOG, "recvmessage is done", 20000));
+    std::string log = box.read(LOG);
+    // Files renamed or split for their role print the names their lines had.
+    std::vector<std::string> lines = {
+        "\\[brenlow\\.cpp [0-9]+\\] Info\xEF\xBC\x9A start process brenlow",
+        "\\[at_channel\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A cmd: ",
+        "\\[sms_manager\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A command res=",
+    };
+    if (cdma) {
+        lines.push_back("\\[cdma_sms\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A starting cdma_send_pdumessage");
+        lines.push_back("\\[zolt_sms_pdu\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A \\*\\*\\*PDU Generate Teleservice ID = 4098");
+    } else {
+        lines.push_back("\\[gsm_sms\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A starting gsm_send_pdumessage");
+    }
+    for (const std::string& line : lines)
+        EXPECT_TRUE(std::regex_search(log, std::regex(line))) << line << "\n" << log;
 }
 
 TEST_P(BrenlowSim, LeftOverBatchIsSentBeforeTheNewSpool)

@@ -13,6 +13,8 @@
 #include "gsm_pdu.h"
 #include "line_reader.h"
 #include "shown_text.h"
+#include "sms_manager.h"
+#include "stored_pdu.h"
 
 TEST(SpoolLine, SplitsAtTheFirstCommaAndKeepsTheNewline)
 {

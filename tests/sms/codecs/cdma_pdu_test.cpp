@@ -1,6 +1,7 @@
 #include "cdma_pdu.h"
 
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -561,6 +562,11 @@ TEST(CdmaLog, EncoderAndWdpDebugLines)
                         "  numFields 11 msgLen 4  TPUD_HEAD 7 41 42 43 0 0 --TPUD_TAIL   43 42 41 7 0 0\n"),
               std::string::npos);
     EXPECT_NE(text.find("Debug\xEF\xBC\x9A ***content_type 7\n"), std::string::npos);
+    // Encoder and text extraction keep the unit name they have always printed.
+    EXPECT_TRUE(std::regex_search(text, std::regex("\\[zolt_sms_pdu\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A \\*\\*\\*PDU Generate")))
+        << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("\\[zolt_sms_pdu\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A \\*\\*\\*content_type")))
+        << text;
 }
 
 TEST(CdmaDecode, Ia5TextIsReadAsSeptets)

@@ -1,6 +1,7 @@
 #include "gsm_pdu.h"
 
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -218,6 +219,9 @@ TEST(GsmLog, UnicodeEncodingLogsTheConvertedOctets)
     LogCapture log;
     encode("10086", "AB", 8);
     EXPECT_NE(log.text().find("Debug\xEF\xBC\x9A pDst>>,4\n"), std::string::npos) << log.text();
+    // The SUBMIT encoder's lines keep the unit name they have always printed.
+    EXPECT_TRUE(std::regex_search(log.text(), std::regex("\\[gsm_sms\\.cpp [0-9]+\\] Debug\xEF\xBC\x9A pDst>>")))
+        << log.text();
 }
 
 TEST(GsmDecode, SevenBitTextLongerThanTheRecordIsCut)

@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "brenlow_state.h"
+#include "cdma_sms.h"
 #include "fuzz_setup.h"
-#include "sms_manager.h"
+#include "gsm_sms.h"
 #include "sms_spool.h"
+#include "stored_pdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -8,10 +8,13 @@
 #include "at_channel.h"
 #include "brenlow_state.h"
 #include "cdma_pdu.h"
+#include "cdma_sms.h"
 #include "fuzz_setup.h"
 #include "gsm_pdu.h"
+#include "gsm_sms.h"
 #include "sms_manager.h"
 #include "sms_spool.h"
+#include "stored_pdu.h"
 
 namespace {
 

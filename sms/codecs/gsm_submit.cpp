@@ -6,7 +6,8 @@
 #include "config.h"
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines.
+// Unit name in the prefix of this file's log lines: the name they printed before
+// the file was named for its role.
 constexpr char LOG_UNIT[] = "gsm_sms.cpp";
 
 namespace {

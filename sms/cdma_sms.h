@@ -1,0 +1,13 @@
+// CDMA half of the SMS manager: the vendor's $Q commands and AT^HCMGS.
+#pragma once
+
+#include "inbox_message.h"
+
+int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);
+void cdma_sms_init();
+int cdma_read_sms(int index, InboxMessage* msg);
+// Decodes the PDU line a read script printed into msg.
+void cdma_take_stored(const char* output, InboxMessage* msg);
+void cdma_delete_sms(int index);
+// Non-zero when the modem took the message.
+int cdma_send_sms(const char* number, const char* text);

@@ -1,0 +1,13 @@
+// GSM half of the SMS manager: PDU-mode commands on the GSM AT port.
+#pragma once
+
+#include "inbox_message.h"
+
+int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
+void gsm_sms_init();
+int gsm_read_sms(int index, InboxMessage* msg);
+// Decodes the PDU line a read script printed into msg.
+void gsm_take_stored(const char* output, InboxMessage* msg);
+void gsm_delete_sms(int index);
+// Non-zero when the modem took the message (every part of a long one).
+int gsm_send_sms(const char* number, const char* text);
