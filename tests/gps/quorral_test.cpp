@@ -491,7 +491,7 @@ TEST_F(Quorral, BlackholedPathIsReconnectedWithinSecondsOfItsReturn)
         GTEST_SKIP() << "needs root for a network namespace and a veth pair";
     FarServer server(sb);
     if (!server.ok())
-        GTEST_SKIP() << "cannot make a network namespace with a veth pair here";
+        FAIL() << "cannot make a network namespace with a veth pair as root";
     GpsOptions options;
     options.server = server.ip();
     options.port = 7000;

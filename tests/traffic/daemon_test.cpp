@@ -104,7 +104,8 @@ protected:
     {
         box.write("/etc/config/system", "config system\n\toption hostname 'Router'\n");
     }
-    // Skips unless the test may make namespaces; empty net name: none needed.
+    // False when the test cannot go on: without root it skips (skip_reason);
+    // as root the network must come up, so a failed set-up is a failure.
     bool make_net()
     {
         if (geteuid() != 0) {
@@ -113,6 +114,7 @@ protected:
         }
         std::string failed = net.create();
         if (!failed.empty()) {
+            ADD_FAILURE() << "cannot set up the namespaces as root: " << failed;
             skip_reason = failed;
             return false;
         }

@@ -120,14 +120,18 @@ public:
         if (made_b)
             run(ip_tool() + " netns del " + b);
     }
-    // "" when both hosts are up, else why not.
-    std::string make()
+    // Why the hosts cannot be made on this machine at all, "" when they can:
+    // only these reasons skip a test.
+    static std::string unavailable()
     {
         if (geteuid() != 0)
             return "needs root for network namespaces";
         static const std::string no_capture = capture_missing_under_emulation();
-        if (!no_capture.empty())
-            return no_capture;
+        return no_capture;
+    }
+    // "" when both hosts are up, else what failed.
+    std::string make()
+    {
         std::string ip = ip_tool();
         if (ip.empty())
             return "no ip tool (iproute2)";
@@ -169,11 +173,15 @@ private:
     bool made_b = false;
 };
 
-#define MAKE_HOSTS(pair)                              \
-    do {                                              \
-        std::string why = (pair).make();              \
-        if (!why.empty())                             \
-            GTEST_SKIP() << why;                      \
+// Skips without root (or live capture); as root a set-up that fails fails the test.
+#define MAKE_HOSTS(pair)                                  \
+    do {                                                  \
+        std::string skip = HostPair::unavailable();       \
+        if (!skip.empty())                                \
+            GTEST_SKIP() << skip;                         \
+        std::string why = (pair).make();                  \
+        if (!why.empty())                                 \
+            FAIL() << "cannot make the hosts: " << why;   \
     } while (0)
 
 // Starts tolvane inside a host, through the sandbox (which keeps the reboot
