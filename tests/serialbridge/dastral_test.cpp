@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -20,15 +23,32 @@ const char* const BOARD_SETTINGS = "config dastral 'general'\n"
                                    "\toption databits '8'\n"
                                    "\toption stopbits '1'\n";
 
+// Waits until dastral has set a port up: its termios (read through the
+// master) shows 115200 baud and the one-tenth-second read time-out. That
+// setting is written after the port's input is flushed, so from then on
+// nothing the test writes is dropped.
+bool wait_port_set_up(const PtyPair& pty, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    do {
+        termios tio;
+        if (tcgetattr(pty.master, &tio) == 0 && cfgetispeed(&tio) == B115200 && tio.c_cc[VTIME] == 1
+            && tio.c_cc[VMIN] == 0)
+            return true;
+        usleep(20000);
+    } while (now_ms() < deadline);
+    return false;
+}
+
 class Dastral : public ::testing::Test {
 protected:
     pid_t start(const std::string& extra_options = "")
     {
         sb.uci_package("dastral", BOARD_SETTINGS + extra_options);
         pid_t pid = sb.start(bin_path("dastral"), {module.slave_path, sb.path("/var/run/dastral.pid"), board.slave_path});
-        // The PID file comes first, the loop starts right after the module port is set up.
-        EXPECT_TRUE(sb.wait_for_text("/dastral.stderr", "setup_port 115200,8,N,1,1", 5000));
-        usleep(300000);
+        // The board port is set up first; the loop starts right after the module port.
+        EXPECT_TRUE(wait_port_set_up(board, 5000)) << sb.stderr_of("dastral");
+        EXPECT_TRUE(wait_port_set_up(module, 5000)) << sb.stderr_of("dastral");
         return pid;
     }
 
@@ -61,6 +81,10 @@ TEST_F(Dastral, ModuleBytesReachTheBoardUnchanged)
     EXPECT_EQ(board.read_master(reply.size() + 1, 1500), reply);
     EXPECT_FALSE(sb.exists("/tmp/qv.log"));
     EXPECT_TRUE(sb.wait_for_text("/tmp/myLog1.log", "Debug： radio module port read byte 8", 3000));
+    // The unit name the log lines carry stays what it is when code moves between files.
+    EXPECT_TRUE(std::regex_search(sb.read("/tmp/myLog1.log"),
+                                  std::regex(R"(\[dastral\.cpp \d+\] Debug： radio module port read byte 8)")))
+        << sb.read("/tmp/myLog1.log");
 }
 
 TEST_F(Dastral, WrongArgumentCountsEndTheProcessWithMinusOne)
@@ -194,7 +218,9 @@ TEST_F(Dastral, BoardHangUpNeitherEndsTheBridgeNorSpinsIt)
                                               board.slave_path});
     ASSERT_TRUE(sb.wait_for_text("/setsid.stderr", "setup_port 115200,8,N,1,1\nStandard", 5000));
     ASSERT_TRUE(sb.wait_for_text("/var/run/dastral.pid", std::to_string(pid), 5000)); // setsid ran in place
-    usleep(300000);
+    // Both ports open and set up: a port opened as controlling terminal would show now.
+    ASSERT_TRUE(wait_port_set_up(board, 5000));
+    ASSERT_TRUE(wait_port_set_up(module, 5000));
     std::string fields = command_output("cut -d')' -f2 /proc/" + std::to_string(pid) + "/stat");
     // Fields after the name: state ppid pgrp session tty_nr.
     int tty_nr = -1;
@@ -207,6 +233,7 @@ TEST_F(Dastral, BoardHangUpNeitherEndsTheBridgeNorSpinsIt)
     close(board.master);
     board.master = -1;
     long long ticks_before = atoll(command_output("awk '{print $14 + $15}' /proc/" + std::to_string(pid) + "/stat").c_str());
+    // Two seconds to show that it neither ends nor spins: nothing to wait for.
     EXPECT_EQ(sb.wait_exit(pid, 2000), -1) << "the bridge ended on the board's hang-up";
     long long ticks_after = atoll(command_output("awk '{print $14 + $15}' /proc/" + std::to_string(pid) + "/stat").c_str());
     EXPECT_LT(ticks_after - ticks_before, 50) << "busy while the board line is hung up";

@@ -104,8 +104,7 @@ TEST_F(BrenlowSpine, LogLinesCarryDateTimeSelectorSourceAndFullWidthColon)
 
 TEST_F(BrenlowSpine, StrengthPollRunsTheScriptAndReadsUciEveryTwentySeconds)
 {
-    if (!have_uci())
-        GTEST_SKIP() << "uci stand-in not built (build/sim/bin/uci)";
+    ASSERT_TRUE(have_uci()) << "uci stand-in not built (build/sim/bin/uci)";
     box.uci_package("sms", "config general 'general'\n\toption debug '5'\n\toption alarmenabled '0'\n");
     box.uci_package("mobile", "config dev_info 'dev_info1'\n\toption strength '17'\n"
                               "config dev_info 'dev_info2'\n\toption strength '23'\n");
@@ -122,8 +121,7 @@ TEST_F(BrenlowSpine, StrengthPollRunsTheScriptAndReadsUciEveryTwentySeconds)
 
 TEST_F(BrenlowSpine, SecondModuleReadsItsOwnStrengthAndSkipsTheSpool)
 {
-    if (!have_uci())
-        GTEST_SKIP() << "uci stand-in not built (build/sim/bin/uci)";
+    ASSERT_TRUE(have_uci()) << "uci stand-in not built (build/sim/bin/uci)";
     box.uci_package("sms", "config command 'command'\n\toption enabled '1'\n"
                            "config general 'general'\n\toption debug '5'\n");
     box.uci_package("mobile", "config dev_info 'dev_info2'\n\toption strength '23'\n");

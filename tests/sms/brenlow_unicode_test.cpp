@@ -41,7 +41,7 @@ protected:
     void SetUp() override
     {
         if (access(sim_bin_path("modemsim").c_str(), X_OK) != 0 || access(sim_bin_path("gcom").c_str(), X_OK) != 0)
-            GTEST_SKIP() << "modem simulator not built (build/sim/bin/modemsim, gcom)";
+            FAIL() << "modem simulator not built (build/sim/bin/modemsim, gcom)";
         mode = GetParam();
         device = box.path("/dev_modem");
         store = box.path("/simstore");

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
@@ -129,8 +130,10 @@ TEST_F(Arguments, PidFileGetsProcessId)
 // The real program: messages, exit statuses and the exit path.
 class Entry : public ::testing::Test {
 protected:
+    // Each run starts with an empty standard error file, so err() is its own.
     int run(const std::vector<std::string>& args)
     {
+        sb.write("/tolvane.stderr", "");
         pid_t pid = sb.start(bin_path("tolvane"), args);
         return sb.wait_exit(pid, 10000);
     }
@@ -145,6 +148,36 @@ TEST_F(Entry, MissingValueExitsWithStatusOneWithoutClosingLine)
     EXPECT_NE(err().find("(error) not enough arguments: seconds [number]. Exiting program."), std::string::npos)
         << err();
     EXPECT_EQ(err().find("program exited."), std::string::npos) << err();
+}
+
+TEST_F(Entry, EachKeyWithoutValueNamesItsOwnUsage)
+{
+    const std::vector<std::pair<std::string, std::string>> usages = {
+        {"remote", "remote [ip]"},           {"local", "local [ip]"},
+        {"seconds", "seconds [number]"},     {"timeout", "timeout [number]"},
+        {"dev", "dev [device name]"},        {"gname", "gname [GRE name]"},
+        {"debug", "debug [1 | 0]"},          {"mode", "mode [send | receive]"},
+    };
+    for (const auto& [key, usage] : usages) {
+        EXPECT_EQ(run({"retry", "4", key}), 1) << key;
+        EXPECT_NE(err().find("(error) not enough arguments: " + usage + ". Exiting program."), std::string::npos)
+            << err();
+        EXPECT_EQ(err().find("program exited."), std::string::npos) << err();
+    }
+}
+
+TEST_F(Entry, RefusedValuesLogWhatWasWrong)
+{
+    EXPECT_EQ(run({"local", "1.2.3"}), 1);
+    EXPECT_NE(err().find("(error) can't transform local ip. Exiting program."), std::string::npos) << err();
+    EXPECT_NE(err().find("(notice) tolvane program exited."), std::string::npos) << err();
+    EXPECT_EQ(run({"mode", "sender"}), 1);
+    EXPECT_NE(err().find("(error) bad mode arguments, must be either send or receive. Exiting program."),
+              std::string::npos)
+        << err();
+    EXPECT_EQ(err().find("program exited."), std::string::npos) << err();
+    EXPECT_EQ(run({"pid", sb.path("/no/such/dir/tolvane.pid")}), 1);
+    EXPECT_NE(err().find("(error) Cannot create PID file.. Exiting program."), std::string::npos) << err();
 }
 
 TEST_F(Entry, TwentyOneWordsStartNothingAndExitZero)

@@ -120,14 +120,18 @@ public:
         if (made_b)
             run(ip_tool() + " netns del " + b);
     }
-    // "" when both hosts are up, else why not.
-    std::string make()
+    // Why the hosts cannot be made on this machine at all, "" when they can:
+    // only these reasons skip a test.
+    static std::string unavailable()
     {
         if (geteuid() != 0)
             return "needs root for network namespaces";
         static const std::string no_capture = capture_missing_under_emulation();
-        if (!no_capture.empty())
-            return no_capture;
+        return no_capture;
+    }
+    // "" when both hosts are up, else what failed.
+    std::string make()
+    {
         std::string ip = ip_tool();
         if (ip.empty())
             return "no ip tool (iproute2)";
@@ -169,11 +173,15 @@ private:
     bool made_b = false;
 };
 
-#define MAKE_HOSTS(pair)                              \
-    do {                                              \
-        std::string why = (pair).make();              \
-        if (!why.empty())                             \
-            GTEST_SKIP() << why;                      \
+// Skips without root (or live capture); as root a set-up that fails fails the test.
+#define MAKE_HOSTS(pair)                                  \
+    do {                                                  \
+        std::string skip = HostPair::unavailable();       \
+        if (!skip.empty())                                \
+            GTEST_SKIP() << skip;                         \
+        std::string why = (pair).make();                  \
+        if (!why.empty())                                 \
+            FAIL() << "cannot make the hosts: " << why;   \
     } while (0)
 
 // Starts tolvane inside a host, through the sandbox (which keeps the reboot
@@ -262,6 +270,29 @@ void expect_clean_stop(Sandbox& sb, pid_t pid, int timeout_ms, int signal_number
     EXPECT_EQ(log_of(sb).find("Sanitizer"), std::string::npos) << log_of(sb);
 }
 
+// How often needle occurs in text.
+size_t count_of(const std::string& text, const std::string& needle)
+{
+    size_t found = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++found;
+    return found;
+}
+
+// Waits until the log holds needle at least n times; false on timeout.
+bool wait_for_count(const Sandbox& sb, const std::string& needle, size_t n, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    do {
+        if (count_of(log_of(sb), needle) >= n)
+            return true;
+        usleep(50000);
+    } while (now_ms() < deadline);
+    return false;
+}
+
+const char* const REPLY_APPROVED = "(process_reply) reply approved";
+
 TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
 {
     HostPair hosts;
@@ -272,10 +303,11 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
 
     pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "3"));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(3)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3"));
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3", {"debug", "1"}));
 
-    // Answered keepalives: both sides stay up, no script runs.
-    sleep(7);
+    // Answered keepalives, a second apart and past the receiver's 3 s
+    // timeout: both sides stay up, no script runs.
+    ASSERT_TRUE(wait_for_count(side_a, REPLY_APPROVED, 6, 20000)) << log_of(side_a);
     EXPECT_EQ(side_a.calls(), "") << log_of(side_a);
     EXPECT_EQ(side_b.calls(), "") << log_of(side_b);
 
@@ -306,7 +338,9 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
         << "only one down step while the link was cut" << log_of(side_a) << side_a.calls();
 
     // A drop of the answers alone: the keepalives still go out and reach B.
-    sleep(2);
+    // It starts from answered keepalives again.
+    ASSERT_TRUE(wait_for_count(side_a, REPLY_APPROVED, count_of(log_of(side_a), REPLY_APPROVED) + 2, 10000))
+        << log_of(side_a);
     const double drop = wall_seconds();
     ASSERT_EQ(hosts.in(hosts.b, "route add blackhole " + hosts.addr_a + "/32"), 0);
     ScriptCall dropped = wait_for_call(side_a, 3, 20000);
@@ -324,27 +358,6 @@ TEST(TunnelNetns, SenderAndReceiverFollowTheLinkDownAndUp)
     expect_clean_stop(side_b, receiver, 10000, SIGTERM);
     EXPECT_EQ(side_a.read("/tmp/keepalive_running"), "77 otherdev\n");
     EXPECT_EQ(side_b.read("/tmp/keepalive_running"), "78 otherdev\n");
-}
-
-// How often needle occurs in text.
-size_t count_of(const std::string& text, const std::string& needle)
-{
-    size_t found = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-        ++found;
-    return found;
-}
-
-// Waits until the log holds needle at least n times; false on timeout.
-bool wait_for_count(const Sandbox& sb, const std::string& needle, size_t n, int timeout_ms)
-{
-    long long deadline = now_ms() + timeout_ms;
-    do {
-        if (count_of(log_of(sb), needle) >= n)
-            return true;
-        usleep(50000);
-    } while (now_ms() < deadline);
-    return false;
 }
 
 // The sender's own end goes down, so its keepalives fail to go out at all.
@@ -397,8 +410,9 @@ TEST(TunnelNetns, CaptureComesBackWhenTheDeviceIsMadeAgain)
     Sandbox side_b;
     pid_t receiver = start_in(side_b, hosts.b, receiver_words(hosts, "2"));
     ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000)) << log_of(side_b);
-    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3"));
-    sleep(3);
+    pid_t sender = start_in(side_a, hosts.a, sender_words(hosts, "1", "3", {"debug", "1"}));
+    // Both captures work before the device goes.
+    ASSERT_TRUE(wait_for_count(side_a, REPLY_APPROVED, 2, 15000)) << log_of(side_a);
     ASSERT_EQ(hosts.unlink(), 0);
     EXPECT_EQ(wait_for_call(side_a, 1, 15000).word, "down") << log_of(side_a);
     EXPECT_EQ(wait_for_call(side_b, 1, 15000).word, "down") << log_of(side_b);
@@ -474,6 +488,7 @@ TEST(TunnelNetns, ZeroRetryDeclaresDownAtOnceWithoutSpinning)
     pid_t pid = start_in(sb, hosts.a, sender_words(hosts, "0", "0"));
     EXPECT_EQ(wait_for_call(sb, 1, 5000).word, "down") << log_of(sb);
     long before = cpu_ticks(pid);
+    // Time must pass to show the loop does not spin: a bounded wait, nothing to wait for.
     sleep(3);
     long spent = cpu_ticks(pid) - before;
     EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 2) << "ticks in 3 s";
@@ -502,7 +517,9 @@ TEST(TunnelNetns, KernelGreEndpointAnswersKeepalives)
 
     Sandbox sb;
     pid_t pid = start_in(sb, hosts.a, sender_words(hosts, "1", "3", {"debug", "1"}));
-    EXPECT_TRUE(sb.wait_for_text("/ip.stderr", "(process_reply) reply approved", 10000)) << log_of(sb);
+    EXPECT_TRUE(sb.wait_for_text("/ip.stderr", REPLY_APPROVED, 10000)) << log_of(sb);
+    // Five answered seconds without a script call: a bounded wait, since what
+    // it proves is that nothing happens.
     sleep(5);
     EXPECT_EQ(sb.calls(), "") << log_of(sb);
     expect_clean_stop(sb, pid, 8000);

@@ -7,9 +7,13 @@ set -u
 src=$1
 build=$2
 if [ -z "${INIT_TEST_NS:-}" ]; then
-    if [ "$(id -u)" != 0 ] || ! unshare -m true 2>/dev/null; then
+    if [ "$(id -u)" != 0 ]; then
         echo "SKIP: needs root for a private mount namespace (the scripts write /var/run)"
         exit 77
+    fi
+    if ! unshare -m true; then
+        echo "FAIL: cannot make a private mount namespace as root"
+        exit 1
     fi
     exec unshare -m --propagation private env INIT_TEST_NS=1 sh "$0" "$@"
 fi
