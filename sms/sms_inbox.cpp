@@ -1,3 +1,5 @@
+#include "sms_inbox.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -9,7 +11,7 @@
 #include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
+#include "sms_outbox.h"
 #include "sms_text.h"
 
 // Unit name in the prefix of this file's log lines.

@@ -1,3 +1,5 @@
+#include "sms_outbox.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +12,6 @@
 #include "paths.h"
 #include "shown_text.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.

@@ -9,6 +9,7 @@
 #include "gsm_text.h"
 #include "log.h"
 #include "sms_concat.h"
+#include "sms_inbox.h"
 #include "sms_manager.h"
 #include "stored_pdu.h"
 

@@ -18,10 +18,3 @@ int cdma_take_text_pdu(const char* pdu, InboxMessage* msg);
 int inbox_take_text(int index, const InboxMessage* msg);
 // Handles the held messages whose missing parts are overdue; once a pass.
 void inbox_flush_due_parts();
-
-// The inbox's handling of one received text of any length (unit sms_inbox):
-// log and journal line with the whole text, deletion at index (none when
-// index is -1) and the command handler, as for every message.
-void handle_received_text(int index, const char* sender, const char* stamp, const char* text);
-// The "Received SMS" journal line of a text of any length.
-void record_received_text(const char* sender, const char* text);
