@@ -277,6 +277,10 @@ TEST(UdpClient, RepliesReachTheCallbackAndIndex64IsRefused)
 // busy so the attempts get preempted at varied points.
 TEST(ClientRestart, RestartsWhileAttemptsRunDoNotRaceAndTheLastServerWins)
 {
+    // Under qemu-user the 32-bit guest's address space runs out of thread
+    // stacks long before a thousand attempts and server readers have ended.
+    if (const char* emulator = getenv("ROUTER_TEST_EMULATOR"))
+        GTEST_SKIP() << "a thousand threads in flight do not fit " << emulator << "'s address space";
     TcpTestServer tcp_server;
     UdpTestServer udp_server;
     std::atomic<bool> stop{false};
