@@ -124,19 +124,19 @@ int UdpClientSend(int index, const char* data, int length)
     sockaddr_in dest;
     memset(&dest, 0, sizeof dest);
     bool have_address;
-    if (entry.host[0]) {
+    if (entry.target.host[0]) {
         have_address = entry.has_resolved;
         if (have_address)
             dest = entry.resolved;
     } else {
-        have_address = inet_aton(entry.ip, &dest.sin_addr) != 0;
+        have_address = inet_aton(entry.target.ip, &dest.sin_addr) != 0;
     }
     if (!have_address) {
-        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_UNIT, __LINE__, entry.ip, index);
+        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_UNIT, __LINE__, entry.target.ip, index);
         return -3;
     }
     dest.sin_family = AF_INET;
-    dest.sin_port = htons(static_cast<uint16_t>(entry.port));
+    dest.sin_port = htons(static_cast<uint16_t>(entry.target.port));
     ssize_t sent = sendto(use.socket(), data, static_cast<size_t>(length), MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (sent < 0) {

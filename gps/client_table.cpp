@@ -55,11 +55,11 @@ void client_reset(int index, const char* host, const char* ip, int port, ClientR
     // One that is copying the old server finishes its copy first.
     while (entry.readers.load() != 0)
         usleep(100);
-    snprintf(entry.host, sizeof entry.host, "%s", host);
-    snprintf(entry.ip, sizeof entry.ip, "%s", ip);
-    entry.port = port;
+    snprintf(entry.target.host, sizeof entry.target.host, "%s", host);
+    snprintf(entry.target.ip, sizeof entry.target.ip, "%s", ip);
+    entry.target.port = port;
     entry.thread = pthread_t();
-    entry.on_receive = on_receive;
+    entry.target.on_receive = on_receive;
     memset(&entry.resolved, 0, sizeof entry.resolved);
     entry.has_resolved = false;
     entry.link.store(make_link(CONN_NEVER, -1, 0));
@@ -75,13 +75,8 @@ bool client_attempt_begin(void* arg, ClientAttempt* attempt)
         return false;
     ClientConnection& entry = client_table[self.index];
     ReaderHold hold(entry, self.generation);
-    if (hold.current()) {
-        ClientTarget& target = attempt->target;
-        memcpy(target.host, entry.host, sizeof target.host);
-        memcpy(target.ip, entry.ip, sizeof target.ip);
-        target.port = entry.port;
-        target.on_receive = entry.on_receive;
-    }
+    if (hold.current())
+        attempt->target = entry.target;
     return true;
 }
 

@@ -37,23 +37,20 @@ struct ClientAttempt {
 
 // Ownership: `link` and the two counters are the only fields shared without
 // a rule of their own. The main thread (the caller of the Start, Send, Close
-// and Reconnect functions) alone writes host, ip, port, on_receive and thread,
-// in client_reset and client_spawn; attempt threads read the server only
-// through client_copy_target, whose `readers` count client_reset waits out.
-// resolved and has_resolved are written by the UDP attempt through
-// client_store_resolved before it links CONNECTED, and read by the main
-// thread only after it has seen that link.
+// and Reconnect functions) alone writes target and thread, in client_reset
+// and client_spawn; attempt threads copy target once, in client_attempt_begin,
+// whose `readers` count client_reset waits out. resolved and has_resolved are
+// written by the UDP attempt through client_store_resolved before it links
+// CONNECTED, and read by the main thread only after it has seen that link.
 struct ClientConnection {
-    char host[CLIENT_HOST_SIZE];
-    char ip[CLIENT_HOST_SIZE];
-    int port;
+    ClientTarget target;
     std::atomic<ClientLink> link;
     pthread_t thread;
     ClientReceiveFn on_receive;
     // Threads inside a send or shutdown on the linked socket; its owner thread
     // closes the descriptor only once this is back to 0.
     std::atomic<int> users;
-    // Attempts inside client_copy_target or client_store_resolved.
+    // Attempts inside client_attempt_begin's copy or client_store_resolved.
     std::atomic<int> readers;
     // Server address the UDP thread resolved from host; valid while connected.
     sockaddr_in resolved;
