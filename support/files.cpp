@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "own_file.h"
 #include "paths.h"
 
 namespace {
 
 int write_file_mode(const char* path, const char* text, const char* mode)
 {
-    FILE* f = fopen(RootedPath(path).c_str(), mode);
+    FILE* f = fopen_own(RootedPath(path).c_str(), mode);
     if (!f)
         return -1;
     fputs(text, f);

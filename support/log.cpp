@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include "own_file.h"
 #include "paths.h"
 
 pthread_mutex_t log_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -26,7 +27,7 @@ LoggerState logger;
 void write_to_file(const char* date, const char* clock, const char* stamp)
 {
     RootedPath path(logger.file);
-    FILE* f = fopen(path.c_str(), "a");
+    FILE* f = fopen_own(path.c_str(), "a");
     if (!f)
         return;
     fprintf(f, "%s %s.%s %s\n", date, clock, stamp, logger.message);

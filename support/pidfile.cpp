@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "own_file.h"
+
 bool pidfile_owner_alive(const char* path)
 {
     FILE* f = fopen(path, "r");
@@ -26,7 +28,7 @@ bool pidfile_owner_alive(const char* path)
 
 bool pidfile_write(const char* path)
 {
-    FILE* f = fopen(path, "w");
+    FILE* f = fopen_own(path, "w");
     if (!f)
         return false;
     fprintf(f, "%u\n", static_cast<unsigned>(getpid()));
