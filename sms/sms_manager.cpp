@@ -67,18 +67,29 @@ int bad_number_byte(const char* number)
     return -1;
 }
 
-int sms_send(const char* number, const char* text)
+SendReport sms_send_report(const char* number, const char* text)
 {
+    SendReport report;
     int bad = bad_number_byte(number);
     if (bad >= 0) {
         log_print(LOG_ERROR, "[%s %d] Error： number %s refused: byte 0x%02X at %d", LOG_UNIT, __LINE__,
                   Shown(number).c_str(), static_cast<unsigned char>(number[bad]), bad);
-        return 0;
+        snprintf(report.answer, sizeof report.answer, "number refused");
+        return report;
     }
+    int sent;
     if (brenlow.sms_mode == SmsMode::Gsm) {
         gsm_sms_init();
-        return gsm_send_sms(number, text);
+        sent = gsm_send_sms(number, text);
+    } else {
+        cdma_sms_init();
+        sent = cdma_send_sms(number, text);
     }
-    cdma_sms_init();
-    return cdma_send_sms(number, text);
+    report.outcome = sent ? SendOutcome::Sent : SendOutcome::Refused;
+    return report;
+}
+
+int sms_send(const char* number, const char* text)
+{
+    return sms_send_report(number, text).outcome == SendOutcome::Sent;
 }
