@@ -77,7 +77,8 @@ protected:
         while (access(device.c_str(), F_OK) != 0 && now_ms() < deadline)
             usleep(20000);
         ASSERT_EQ(0, access(device.c_str(), F_OK)) << "modem link did not appear";
-        box.start(bin_path("brenlow"), {device, box.path("/var/run/brenlow.pid"), "x", "1", mode == "cdma" ? "1" : "0"});
+        box.start(bin_path("brenlow"),
+                  {device, box.path("/var/run/brenlow.pid"), "x", "1", mode == "cdma" ? "1" : "0"});
     }
 
     Sandbox box;
