@@ -48,6 +48,13 @@ void usage(FILE* out)
             "command decodes is refused with one line on standard error and exit status 2.\n");
 }
 
+// A command line that does not parse: the usage text, status 2.
+int usage_error()
+{
+    usage(stderr);
+    return 2;
+}
+
 // Refuses a malformed PDU in one line, as the usage text promises.
 int refuse(const char* command, const char* why)
 {
@@ -212,14 +219,17 @@ int refuse_plain_option(const char* command, const char* option)
     return 2;
 }
 
-// The number the SMS-SUBMIT destination field holds: brenlow sends nothing to a longer one.
-bool gsm_number_fits(const char* number)
+// NUMBER TEXT after the options, with a number the SMS-SUBMIT destination field holds
+// (brenlow sends nothing to a longer one): 0, else the exit status.
+int gsm_operands_error(int argc, char** argv, int i)
 {
-    if (strlen(number) < sizeof(ShortMessage::tpa))
-        return true;
+    if (argc - i != 2)
+        return usage_error();
+    if (strlen(argv[i]) < sizeof(ShortMessage::tpa))
+        return 0;
     fprintf(stderr, "pdutool: the number is longer than %zu characters: brenlow does not send to it\n",
             sizeof(ShortMessage::tpa) - 1);
-    return false;
+    return 1;
 }
 
 // As brenlow sends with its unicode option on: the GSM alphabet when every character has
@@ -240,16 +250,11 @@ int gsm_encode_text_parts(int argc, char** argv)
         } else if (!strcmp(argv[i], "--ucs2") || !strcmp(argv[i], "--8bit") || !strcmp(argv[i], "--sca")) {
             return refuse_plain_option("gsm-encode", argv[i]);
         } else {
-            usage(stderr);
-            return 2;
+            return usage_error();
         }
     }
-    if (argc - i != 2) {
-        usage(stderr);
-        return 2;
-    }
-    if (!gsm_number_fits(argv[i]))
-        return 1;
+    if (int status = gsm_operands_error(argc, argv, i))
+        return status;
     static GsmSubmitParts parts;
     int count = gsm_encode_text(argv[i], argv[i + 1], static_cast<uint8_t>(ref), &parts);
     for (int p = 0; p < count; p++)
@@ -274,16 +279,11 @@ int gsm_encode(int argc, char** argv)
         } else if (!strcmp(argv[i], "--sca") && i + 1 < argc) {
             snprintf(msg.sca, sizeof msg.sca, "%s", argv[++i]);
         } else {
-            usage(stderr);
-            return 2;
+            return usage_error();
         }
     }
-    if (argc - i != 2) {
-        usage(stderr);
-        return 2;
-    }
-    if (!gsm_number_fits(argv[i]))
-        return 1;
+    if (int status = gsm_operands_error(argc, argv, i))
+        return status;
     snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
     snprintf(msg.tp_ud, sizeof msg.tp_ud, "%s", argv[i + 1]);
     char pdu[GSM_PDU_TEXT_MAX];
@@ -305,14 +305,11 @@ int cdma_encode(int argc, char** argv)
         } else if (!strcmp(argv[i], "--octet")) {
             msg.tp_dcs = 4;
         } else {
-            usage(stderr);
-            return 2;
+            return usage_error();
         }
     }
-    if (argc - i != 2) {
-        usage(stderr);
-        return 2;
-    }
+    if (argc - i != 2)
+        return usage_error();
     snprintf(msg.tpa, sizeof msg.tpa, "%s", argv[i]);
     const char* text = argv[i + 1];
     if (msg.tp_dcs == 8) {
@@ -354,10 +351,8 @@ int main(int argc, char** argv)
         else
             plain = true;
     }
-    if (i >= argc) {
-        usage(stderr);
-        return 2;
-    }
+    if (i >= argc)
+        return usage_error();
     const char* command = argv[i++];
     if (!strcmp(command, "--help") || !strcmp(command, "-h")) {
         usage(stdout);
@@ -371,6 +366,5 @@ int main(int argc, char** argv)
         return gsm_encode(argc - i, argv + i);
     if (!strcmp(command, "cdma-encode"))
         return cdma_encode(argc - i, argv + i);
-    usage(stderr);
-    return 2;
+    return usage_error();
 }
