@@ -15,6 +15,10 @@ constexpr char LOG_UNIT[] = "sms_handler.cpp";
 
 namespace {
 
+// Ends a journal notice that is written as a "Sent SMS" line but never goes to the modem:
+// nobody who is not allowed to command the router gets an answer from it.
+constexpr char RECORDED_ONLY[] = " (recorded only, no SMS sent)";
+
 // Slots that answer with a text of their own instead of the acknowledgement.
 bool has_reply_text(int slot)
 {
@@ -94,7 +98,7 @@ bool action_before_reply(const InboxMessage* msg, const SmsConfig* config, int s
             log_print(LOG_ERROR, "[%s %d] Error： operator code refused: %s", LOG_UNIT, __LINE__,
                       Shown(argument).c_str());
             char note[REPLY_SIZE];
-            snprintf(note, sizeof note, "Operator code %s is refused", argument);
+            snprintf(note, sizeof note, "Operator code %s is refused%s", argument, RECORDED_ONLY);
             record_sent(msg->sender, note);
             return false;
         }
@@ -200,14 +204,15 @@ int cmd_handling(const InboxMessage* msg)
     if (!phone) {
         log_print(LOG_INFO, "[%s %d] Info： Phone number %s is not configured", LOG_UNIT, __LINE__,
                   Shown(msg->sender).c_str());
-        snprintf(reply, sizeof reply, "Phone number %s is not configured", msg->sender);
+        snprintf(reply, sizeof reply, "Phone number %s is not configured%s", msg->sender, RECORDED_ONLY);
         record_sent(msg->sender, reply);
         return 0;
     }
     if (phone->command != 1) {
         log_print(LOG_INFO, "[%s %d] Info： Phone number %s is not set to recv command sms", LOG_UNIT, __LINE__,
                   Shown(msg->sender).c_str());
-        snprintf(reply, sizeof reply, "Phone number %s is not set to recv command sms", msg->sender);
+        snprintf(reply, sizeof reply, "Phone number %s is not set to recv command sms%s", msg->sender,
+                 RECORDED_ONLY);
         record_sent(msg->sender, reply);
         return 0;
     }

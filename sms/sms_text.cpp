@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cdma_pdu.h"
+#include "cdma_text.h"
 #include "gsm_alphabet.h"
 #include "gsm_text.h"
 #include "log.h"
@@ -71,20 +71,6 @@ void handle_joined(int index, const JoinedMessage* joined)
     handle_received_text(index, joined->sender, joined->stamp, joined->text);
 }
 
-// The UD of a CDMA message begins with the concatenation header the decoder
-// read ref, seg and curSeg from: its size in octets, 0 without one.
-int cdma_header_size(const CdmaShortMessage& sm)
-{
-    const uint8_t* ud = reinterpret_cast<const uint8_t*>(sm.tp_ud);
-    if (sm.seg <= 1 || sm.msgLen < 6)
-        return 0;
-    if (ud[0] == 5 && ud[1] == 0 && ud[2] == 3)
-        return 6;
-    if (ud[0] == 6 && ud[1] == 8 && ud[2] == 4 && sm.msgLen >= 7)
-        return 7;
-    return 0;
-}
-
 } // namespace
 
 int gsm_take_text_pdu(const char* pdu, InboxMessage* msg)
@@ -105,21 +91,7 @@ int gsm_take_text_pdu(const char* pdu, InboxMessage* msg)
 int cdma_take_text_pdu(const char* pdu, InboxMessage* msg)
 {
     CdmaShortMessage sm;
-    memset(&sm, 0, sizeof sm);
-    cdma_decode_pdu(pdu, static_cast<int>(strlen(pdu)), &sm);
-    int header = cdma_header_size(sm);
-    ReadText& last = inbox.last;
-    last.concat = ConcatHeader{header ? sm.ref : 0, header ? sm.seg : 0, header ? sm.curSeg : 0};
-    int length = sm.msgLen;
-    if (sm.tp_dcs == 8) {
-        // Units start on an even octet after the header.
-        int start = (header + 1) & ~1;
-        utf16be_to_utf8(reinterpret_cast<const uint8_t*>(sm.tp_ud) + start, length > start ? length - start : 0,
-                        last.text, sizeof last.text);
-    } else {
-        // 7-bit ASCII, IA5 and octets as ever: the bytes up to the first zero.
-        copy_text(last.text, sizeof last.text, sm.tp_ud + header, sizeof sm.tp_ud - header);
-    }
+    cdma_decode_text(pdu, &sm, inbox.last.text, sizeof inbox.last.text, &inbox.last.concat);
     char tpa[sizeof sm.tpa + 1] = {};
     char scts[sizeof sm.scts + 1] = {};
     copy_text(tpa, sizeof tpa, sm.tpa, sizeof sm.tpa);

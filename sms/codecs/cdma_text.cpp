@@ -1,11 +1,13 @@
 // CDMA short messages: text extraction from parsed transport messages, with
 // concatenation and WDP segments.
 #include "cdma_pdu.h"
+#include "cdma_text.h"
 
 #include <cstring>
 
 #include "cdma_bits.h"
 #include "cdma_transport.h"
+#include "gsm_alphabet.h"
 #include "log.h"
 
 // Unit name in the prefix of this file's log lines: the name they printed before
@@ -294,4 +296,44 @@ void cdma_scts_to_text(const CdmaShortMessage* msg, char* out)
         out[2 * i + 1] = digits[octet & 0x0F];
     }
     out[12] = '\0';
+}
+
+namespace {
+
+// The user data begins with the concatenation header the decoder read ref,
+// seg and curSeg from: its size in octets, 0 without one.
+int concat_header_size(const CdmaShortMessage& msg)
+{
+    const uint8_t* ud = reinterpret_cast<const uint8_t*>(msg.tp_ud);
+    if (msg.seg <= 1 || msg.msgLen < 6)
+        return 0;
+    if (ud[0] == 5 && ud[1] == 0 && ud[2] == 3)
+        return 6;
+    if (ud[0] == 6 && ud[1] == 8 && ud[2] == 4 && msg.msgLen >= 7)
+        return 7;
+    return 0;
+}
+
+} // namespace
+
+int cdma_decode_text(const char* pdu, CdmaShortMessage* msg, char* text, int size, ConcatHeader* concat)
+{
+    memset(msg, 0, sizeof *msg);
+    cdma_decode_pdu(pdu, static_cast<int>(strlen(pdu)), msg);
+    int header = concat_header_size(*msg);
+    *concat = ConcatHeader{header ? msg->ref : 0, header ? msg->seg : 0, header ? msg->curSeg : 0};
+    int length = msg->msgLen;
+    if (msg->tp_dcs == 8) {
+        // Units start on an even octet after the header.
+        int start = (header + 1) & ~1;
+        return utf16be_to_utf8(reinterpret_cast<const uint8_t*>(msg->tp_ud) + start,
+                               length > start ? length - start : 0, text, size);
+    }
+    // 7-bit ASCII, IA5 and octets: the bytes up to the first zero.
+    int n = static_cast<int>(strnlen(msg->tp_ud + header, sizeof msg->tp_ud - header));
+    if (n > size - 1)
+        n = size - 1;
+    memcpy(text, msg->tp_ud + header, n);
+    text[n] = '\0';
+    return n;
 }

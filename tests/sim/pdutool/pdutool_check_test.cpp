@@ -84,7 +84,8 @@ TEST(PduTool, RefusesBadInputInOneLineWithStatusTwo)
     std::string own = pdutool("gsm-encode +8613800138000 hello").out;
     own = own.substr(0, own.find('\n'));
     for (const std::string& args : std::vector<std::string>{"gsm-decode zz", "gsm-decode " + own, "gsm-decode 0891683108200505F004",
-                                    "gsm-decode 0", "cdma-decode 00000210020", "cdma-decode xyz"}) {
+                                    "gsm-decode 0", "cdma-decode 00000210020", "cdma-decode xyz",
+                                    "gsm-encode --ucs2 10086 x", "cdma-encode --octet 10086 x"}) {
         ToolRun r = pdutool(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.out, "") << args;
@@ -104,6 +105,8 @@ TEST(PduTool, GoodInputStillDecodesAndHelpListsEveryCommand)
         c = static_cast<char>(tolower(c));
     EXPECT_NE(pdutool("gsm-decode " + lower).out.find("\"hellohello\""), std::string::npos);
     EXPECT_EQ(pdutool(std::string("cdma-decode ") + CDMA).status, 0);
+    EXPECT_NE(pdutool(std::string("--plain gsm-decode ") + DELIVER).out.find("tp_ud            \"hellohello\""),
+              std::string::npos);
     ToolRun help = pdutool("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* command : {"gsm-decode", "cdma-decode", "gsm-encode", "cdma-encode"})

@@ -28,7 +28,7 @@ TEST(PduTool, DecodesGsmDeliver)
     std::string out = run("gsm-decode 0891683108200505F0040B912143658709F10000213041516273000AE8329BFD4697D9EC37");
     EXPECT_NE(out.find("sca              8613800250500\n"), std::string::npos) << out;
     EXPECT_NE(out.find("tpa              12345678901\n"), std::string::npos);
-    EXPECT_NE(out.find("tp_ud            \"hellohello\"\n"), std::string::npos);
+    EXPECT_NE(out.find("text             \"hellohello\"\n"), std::string::npos);
 }
 
 TEST(PduTool, EncodesBothModesWithTheirCommandLengths)
@@ -44,7 +44,7 @@ TEST(PduTool, CdmaRoundTripAndRefusal)
     std::string pdu = run("cdma-encode 13800138000 hello");
     std::string out = run("cdma-decode " + pdu.substr(0, pdu.find('\n')));
     EXPECT_NE(out.find("tpa              13800138000\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("tp_ud (text)     \"hello\"\n"), std::string::npos);
+    EXPECT_NE(out.find("text             \"hello\"\n"), std::string::npos);
     int status = 0;
     run("cdma-encode +10086 x", &status);
     EXPECT_EQ(status, 1);
