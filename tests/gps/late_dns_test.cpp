@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -130,6 +131,16 @@ void expect_prompt_start(long long ms, const char* what)
     EXPECT_LT(ms, 3500) << what;
 }
 
+// The GPS was read, one chunk a second, all the while the lookups failed.
+void expect_read_throughout(const Sandbox& sb, int at_least)
+{
+    sb.wait_for_text("/tmp/gps.log", "chunks dropped before", 3000);
+    const std::string log = sb.read("/tmp/gps.log");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(forwarding again, (\d+) chunks dropped before)"))) << log;
+    EXPECT_GE(std::stoi(m[1]), at_least) << log;
+}
+
 } // namespace
 
 TEST_F(LateDns, UdpStartsOnceAnUnknownNameIsKnown)
@@ -194,6 +205,7 @@ TEST_F(LateDns, UdpStartsOnceANameServerTenSecondsLateAnswers)
     long long ms = wait_arrival(answers_from, 30000, [&] { return !server->datagrams().empty(); });
     stop_feeder();
     expect_prompt_start(ms, "UDP, name server 10 s late");
+    expect_read_throughout(sb, 8);
 }
 
 TEST_F(LateDns, TcpStartsOnceANameServerTenSecondsLateAnswers)
@@ -207,4 +219,5 @@ TEST_F(LateDns, TcpStartsOnceANameServerTenSecondsLateAnswers)
     long long ms = wait_arrival(answers_from, 40000, [&] { return !server->received().empty(); });
     stop_feeder();
     expect_prompt_start(ms, "TCP, name server 10 s late");
+    expect_read_throughout(sb, 8);
 }

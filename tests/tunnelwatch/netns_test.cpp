@@ -763,6 +763,7 @@ public:
 pid_t send_from(const std::string& host, const std::vector<uint8_t>& packet, const std::string& to, int count,
                 int gap_us)
 {
+    fflush(stdout); // the child must not write our buffered output again
     pid_t pid = fork();
     if (pid != 0)
         return pid;
