@@ -23,6 +23,8 @@
 namespace {
 
 const char* const SERVER_NAME = "gps-server.test";
+constexpr int PROTO_TCP = 0;
+constexpr int PROTO_UDP = 1;
 
 bool run(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -103,15 +105,55 @@ protected:
 
     void make_resolvable() { sb.write("/dns_hosts", std::string(SERVER_NAME) + " 127.0.0.1\n"); }
 
-    // Milliseconds until arrived() holds, measured from since; -1 after timeout_ms.
-    static long long wait_arrival(long long since, int timeout_ms, const std::function<bool()>& arrived)
+    // The server of the mode, on the namespace's loopback; its port.
+    int start_server(int proto)
     {
-        while (!arrived()) {
-            if (now_ms() - since > timeout_ms)
-                return -1;
-            usleep(10000);
+        in_namespace([&] {
+            if (proto == PROTO_UDP)
+                udp_.reset(new UdpTestServer);
+            else
+                tcp_.reset(new TcpTestServer);
+        });
+        return udp_ ? udp_->port() : tcp_->port();
+    }
+
+    // Milliseconds until the server got its first data, measured from since;
+    // -1 after timeout_ms. The GPS feeder stops then.
+    long long wait_arrival(long long since, int timeout_ms)
+    {
+        long long ms = -1;
+        while (ms < 0 && now_ms() - since <= timeout_ms) {
+            if (udp_ ? !udp_->datagrams().empty() : !tcp_->received().empty())
+                ms = now_ms() - since;
+            else
+                usleep(10000);
         }
-        return now_ms() - since;
+        stop_feeder();
+        return ms;
+    }
+
+    // The name server says "no such name" for a while, then knows the name.
+    long long first_data_once_known(int proto)
+    {
+        int port = start_server(proto);
+        start_dns(0);
+        start_quorral(proto, port);
+        EXPECT_TRUE(sb.wait_for_text("/dns_standin.stdout", "no such name " + std::string(SERVER_NAME), 15000));
+        sleep(3); // several sends without an address
+        long long known = now_ms();
+        make_resolvable();
+        return wait_arrival(known, 20000);
+    }
+
+    // The name server answers nothing for its first 10 s, as before the link is up.
+    long long first_data_after_late_server(int proto)
+    {
+        int port = start_server(proto);
+        make_resolvable();
+        start_dns(10);
+        long long answers_from = now_ms() + 10000;
+        start_quorral(proto, port);
+        return wait_arrival(answers_from, 40000);
     }
 
     Sandbox sb;
@@ -121,6 +163,8 @@ protected:
     pid_t dns_ = -1, quorral_ = -1;
     std::thread feeder_;
     std::atomic<bool> stop_feeder_{false};
+    std::unique_ptr<UdpTestServer> udp_;
+    std::unique_ptr<TcpTestServer> tcp_;
 };
 
 // One case per mode and kind of late name server; prints the measure.
@@ -145,79 +189,40 @@ void expect_read_throughout(const Sandbox& sb, int at_least)
 
 TEST_F(LateDns, UdpStartsOnceAnUnknownNameIsKnown)
 {
-    std::unique_ptr<UdpTestServer> server;
-    in_namespace([&] { server.reset(new UdpTestServer); });
-    start_dns(0);
-    start_quorral(1, server->port());
-    ASSERT_TRUE(sb.wait_for_text("/dns_standin.stdout", "no such name " + std::string(SERVER_NAME), 15000));
-    sleep(3); // several sends without an address
-    long long known = now_ms();
-    make_resolvable();
-    long long ms = wait_arrival(known, 20000, [&] { return !server->datagrams().empty(); });
-    stop_feeder();
-    expect_prompt_start(ms, "UDP, unknown name");
+    expect_prompt_start(first_data_once_known(PROTO_UDP), "UDP, unknown name");
     // Tried once a second, and the failures said once.
     std::string log = sb.read("/tmp/gps.log");
     EXPECT_EQ(log.find("gethostbyname error"), log.rfind("gethostbyname error")) << log;
     EXPECT_NE(log.find("Info： gps-server.test resolved to 127.0.0.1 after "), std::string::npos) << log;
 }
 
-TEST_F(LateDns, UdpFollowsAServerThatMovedOnceSendsFail)
-{
-    std::unique_ptr<UdpTestServer> server;
-    in_namespace([&] { server.reset(new UdpTestServer); });
-    // An address this namespace has no route to: every send fails.
-    sb.write("/dns_hosts", std::string(SERVER_NAME) + " 10.99.0.1\n");
-    start_dns(0);
-    start_quorral(1, server->port());
-    ASSERT_TRUE(sb.wait_for_text("/tmp/gps.log", "Error： send error code", 15000)) << sb.read("/tmp/gps.log");
-    long long moved = now_ms();
-    make_resolvable();
-    long long ms = wait_arrival(moved, 20000, [&] { return !server->datagrams().empty(); });
-    stop_feeder();
-    expect_prompt_start(ms, "UDP, server moved");
-    EXPECT_NE(sb.read("/tmp/gps.log").find("Info： gps-server.test moved to 127.0.0.1"), std::string::npos);
-}
-
 TEST_F(LateDns, TcpStartsOnceAnUnknownNameIsKnown)
 {
-    std::unique_ptr<TcpTestServer> server;
-    in_namespace([&] { server.reset(new TcpTestServer); });
-    start_dns(0);
-    start_quorral(0, server->port());
-    ASSERT_TRUE(sb.wait_for_text("/dns_standin.stdout", "no such name " + std::string(SERVER_NAME), 15000));
-    sleep(3);
-    long long known = now_ms();
-    make_resolvable();
-    long long ms = wait_arrival(known, 20000, [&] { return !server->received().empty(); });
-    stop_feeder();
-    expect_prompt_start(ms, "TCP, unknown name");
+    expect_prompt_start(first_data_once_known(PROTO_TCP), "TCP, unknown name");
 }
 
 TEST_F(LateDns, UdpStartsOnceANameServerTenSecondsLateAnswers)
 {
-    std::unique_ptr<UdpTestServer> server;
-    in_namespace([&] { server.reset(new UdpTestServer); });
-    make_resolvable();
-    start_dns(10);
-    long long answers_from = now_ms() + 10000;
-    start_quorral(1, server->port());
-    long long ms = wait_arrival(answers_from, 30000, [&] { return !server->datagrams().empty(); });
-    stop_feeder();
-    expect_prompt_start(ms, "UDP, name server 10 s late");
+    expect_prompt_start(first_data_after_late_server(PROTO_UDP), "UDP, name server 10 s late");
     expect_read_throughout(sb, 8);
 }
 
 TEST_F(LateDns, TcpStartsOnceANameServerTenSecondsLateAnswers)
 {
-    std::unique_ptr<TcpTestServer> server;
-    in_namespace([&] { server.reset(new TcpTestServer); });
-    make_resolvable();
-    start_dns(10);
-    long long answers_from = now_ms() + 10000;
-    start_quorral(0, server->port());
-    long long ms = wait_arrival(answers_from, 40000, [&] { return !server->received().empty(); });
-    stop_feeder();
-    expect_prompt_start(ms, "TCP, name server 10 s late");
+    expect_prompt_start(first_data_after_late_server(PROTO_TCP), "TCP, name server 10 s late");
     expect_read_throughout(sb, 8);
+}
+
+TEST_F(LateDns, UdpFollowsAServerThatMovedOnceSendsFail)
+{
+    int port = start_server(PROTO_UDP);
+    // An address this namespace has no route to: every send fails.
+    sb.write("/dns_hosts", std::string(SERVER_NAME) + " 10.99.0.1\n");
+    start_dns(0);
+    start_quorral(PROTO_UDP, port);
+    ASSERT_TRUE(sb.wait_for_text("/tmp/gps.log", "Error： send error code", 15000)) << sb.read("/tmp/gps.log");
+    long long moved = now_ms();
+    make_resolvable();
+    expect_prompt_start(wait_arrival(moved, 20000), "UDP, server moved");
+    EXPECT_NE(sb.read("/tmp/gps.log").find("Info： gps-server.test moved to 127.0.0.1"), std::string::npos);
 }
