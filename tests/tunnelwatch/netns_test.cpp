@@ -731,24 +731,16 @@ public:
     // "" when the link is up, else what failed. The switch is a bridge in a namespace of its own.
     std::string make()
     {
-        std::string ip = ip_tool();
-        for (const std::string& h : hosts)
-            if (run(ip + " netns add " + h) != 0)
-                return "cannot make a network namespace";
-        if (run(ip + " -n " + hosts[0] + " link add br0 type bridge") != 0 ||
-            run(ip + " -n " + hosts[0] + " link set br0 up") != 0)
-            return "cannot make a bridge";
-        for (int i = 1; i <= 3; ++i) {
-            std::string port = "p" + std::to_string(i);
-            if (run(ip + " link add " + dev(i) + " netns " + hosts[i] + " type veth peer name " + port + " netns " +
-                    hosts[0]) != 0 ||
-                run(ip + " -n " + hosts[0] + " link set " + port + " master br0 up") != 0 ||
-                run(ip + " -n " + hosts[i] + " addr add " + addr(i) + "/24 dev " + dev(i)) != 0 ||
-                run(ip + " -n " + hosts[i] + " link set " + dev(i) + " up") != 0 ||
-                run(ip + " -n " + hosts[i] + " link set lo up") != 0)
-                return "cannot join host " + std::to_string(i) + " to the bridge";
-        }
-        return "";
+        std::string ip = ip_tool(), out;
+        std::string script = "set -e; for h in " + hosts[0] + " " + hosts[1] + " " + hosts[2] + " " + hosts[3] +
+                             "; do " + ip + " netns add $h; done; " + ip + " -n " + hosts[0] +
+                             " link add br0 type bridge; " + ip + " -n " + hosts[0] + " link set br0 up; ";
+        for (int i = 1; i <= 3; ++i)
+            script += ip + " link add " + dev(i) + " netns " + hosts[i] + " type veth peer name p" +
+                      std::to_string(i) + " netns " + hosts[0] + "; " + ip + " -n " + hosts[0] + " link set p" +
+                      std::to_string(i) + " master br0 up; " + ip + " -n " + hosts[i] + " addr add " + addr(i) +
+                      "/24 dev " + dev(i) + "; " + ip + " -n " + hosts[i] + " link set " + dev(i) + " up; ";
+        return run("sh -c '" + script + "'", &out) == 0 ? "" : "cannot make three hosts on a bridge: " + out;
     }
     const std::string& host(int i) const { return hosts[i]; }
     std::string dev(int i) const { return hosts[i] + "v"; }
