@@ -5,7 +5,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "monotonic.h"
 #include "resolve.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -43,13 +43,6 @@ struct TcpSettings {
 };
 
 TcpSettings tcp_settings;
-
-long long monotonic_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
 
 // Connects within CONNECT_TIMEOUT_MS; the socket is left blocking for the
 // receive loop. 0 connected, -1 failed, -2 timed out.

@@ -1,12 +1,15 @@
 #include "UdpClient.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "log.h"
+#include "monotonic.h"
 #include "resolve.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -23,11 +26,79 @@ int start_entry(int index, const char* host, const char* ip, int port, ClientRec
     return 0;
 }
 
-void receive_loop(int index, int sock, ClientReceiveFn on_receive)
+// Lookups of the server's host name: a failed one is tried again a second
+// later (the name may be unknown only until the mobile link is up), a good
+// one refreshed now and then so that a server that moves is followed.
+constexpr long long LOOKUP_RETRY_MS = 1000;
+constexpr long long LOOKUP_REFRESH_MS = 10 * 60 * 1000;
+// A refresh that fails keeps the address in hand and is tried again after this.
+constexpr long long LOOKUP_REFRESH_RETRY_MS = 60 * 1000;
+// Longest wait in the receive loop, so that a sender's request for a lookup
+// is seen within a second.
+constexpr int RECEIVE_WAIT_MS = 1000;
+
+// The host name lookups of one attempt, kept by its thread.
+struct HostLookup {
+    const char* host;
+    uint32_t address;   // last good address, network order; 0 none
+    long long last_ms;  // start of the latest lookup
+    int failures;       // failed lookups since the last good one
+};
+
+// Looks the host up now. A run of failures is logged once, and its end once.
+void look_up(HostLookup* lookup)
 {
+    lookup->last_ms = monotonic_ms();
+    in_addr addr;
+    if (resolve_ipv4(lookup->host, &addr) == 0 && addr.s_addr != 0) {
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &addr, text, sizeof text);
+        if (lookup->failures > 0)
+            log_print(LOG_INFO, "[%s %d] Info： %s resolved to %s after %d failed lookups", LOG_UNIT, __LINE__,
+                      lookup->host, text, lookup->failures);
+        else if (lookup->address != 0 && lookup->address != addr.s_addr)
+            log_print(LOG_INFO, "[%s %d] Info： %s moved to %s", LOG_UNIT, __LINE__, lookup->host, text);
+        lookup->address = addr.s_addr;
+        lookup->failures = 0;
+        return;
+    }
+    if (lookup->failures++ == 0)
+        log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, lookup->host);
+}
+
+// When the next lookup is due; wanted: a sender asked for one.
+long long lookup_due(const HostLookup& lookup, bool wanted)
+{
+    if (lookup.address == 0 || wanted)
+        return lookup.last_ms + LOOKUP_RETRY_MS;
+    return lookup.last_ms + (lookup.failures > 0 ? LOOKUP_REFRESH_RETRY_MS : LOOKUP_REFRESH_MS);
+}
+
+// Receives until the socket fails or is shut down, looking the host up
+// between datagrams when a lookup is due. Returns when the attempt must end.
+void receive_loop(const ClientAttempt& attempt, int sock, HostLookup* lookup)
+{
+    const int index = attempt.index;
+    ClientConnection& entry = client_table[index];
     // Large and per thread: kept on the thread's stack, not in static storage.
     char buffer[CLIENT_RECV_SIZE + 1];
     for (;;) {
+        int wait_ms = -1;
+        if (lookup) {
+            long long now = monotonic_ms();
+            long long due = lookup_due(*lookup, entry.lookup_wanted.load());
+            if (now >= due) {
+                entry.lookup_wanted.store(false);
+                look_up(lookup);
+                if (!client_store_resolved(index, attempt.generation, lookup->address))
+                    return;
+                continue;
+            }
+            wait_ms = static_cast<int>(due - now < RECEIVE_WAIT_MS ? due - now : RECEIVE_WAIT_MS);
+        }
+        pollfd ready = {sock, POLLIN, 0};
+        if (poll(&ready, 1, wait_ms) <= 0)
+            continue;
         memset(buffer, 0, sizeof buffer);
         sockaddr_in from;
         socklen_t from_len = sizeof from;
@@ -40,8 +111,8 @@ void receive_loop(int index, int sock, ClientReceiveFn on_receive)
         }
         log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_UNIT, __LINE__, buffer,
                   static_cast<int>(n));
-        if (on_receive)
-            on_receive(index, buffer, static_cast<int>(n));
+        if (attempt.target.on_receive)
+            attempt.target.on_receive(index, buffer, static_cast<int>(n));
     }
 }
 
@@ -54,7 +125,6 @@ void* udp_receive_thread(void* arg)
         return nullptr;
     }
     int index = attempt.index;
-    const ClientTarget& target = attempt.target;
     int sock = client_open_socket(SOCK_DGRAM);
     if (sock < 0)
         log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_UNIT, __LINE__);
@@ -65,23 +135,13 @@ void* udp_receive_thread(void* arg)
         return nullptr;
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_UNIT, __LINE__);
-    sockaddr_in resolved;
-    bool has_resolved = false;
-    if (target.host[0]) {
-        in_addr addr;
-        if (resolve_ipv4(target.host, &addr) == 0) {
-            memset(&resolved, 0, sizeof resolved);
-            resolved.sin_family = AF_INET;
-            resolved.sin_port = htons(static_cast<uint16_t>(target.port));
-            resolved.sin_addr = addr;
-            has_resolved = true;
-        } else {
-            log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, target.host);
-        }
-    }
-    if (client_store_resolved(index, attempt.generation, has_resolved ? &resolved : nullptr) &&
+    HostLookup lookup = {attempt.target.host, 0, 0, 0};
+    bool by_name = attempt.target.host[0] != 0;
+    if (by_name)
+        look_up(&lookup);
+    if (client_store_resolved(index, attempt.generation, lookup.address) &&
         client_publish_connected(index, sock, attempt.generation))
-        receive_loop(index, sock, target.on_receive);
+        receive_loop(attempt, sock, by_name ? &lookup : nullptr);
     client_finish(index, sock, attempt.generation);
     return nullptr;
 }
@@ -124,10 +184,10 @@ int UdpClientSend(int index, const char* data, int length)
     sockaddr_in dest;
     memset(&dest, 0, sizeof dest);
     bool have_address;
-    if (entry.target.host[0]) {
-        have_address = entry.has_resolved;
-        if (have_address)
-            dest = entry.resolved;
+    const bool by_name = entry.target.host[0] != 0;
+    if (by_name) {
+        dest.sin_addr.s_addr = entry.resolved.load();
+        have_address = dest.sin_addr.s_addr != 0;
     } else {
         have_address = inet_aton(entry.target.ip, &dest.sin_addr) != 0;
     }
@@ -143,6 +203,9 @@ int UdpClientSend(int index, const char* data, int length)
         int err = errno;
         log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'\n", LOG_UNIT, __LINE__, err,
                   strerror(err));
+        // The address may have gone stale: the receive thread looks the name up again.
+        if (by_name)
+            entry.lookup_wanted.store(true);
         return -1;
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： send %d bytes successfully\n", LOG_UNIT, __LINE__, static_cast<int>(sent));

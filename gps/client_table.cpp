@@ -24,11 +24,14 @@ bool link_is(ClientLink link, int socket, uint32_t generation)
 // bound to see the count and wait (the same order as ClientUse).
 class ReaderHold {
 public:
-    ReaderHold(ClientConnection& entry, uint32_t generation) : entry_(entry)
+    // connected_too: an attempt that has linked CONNECTED still counts.
+    ReaderHold(ClientConnection& entry, uint32_t generation, bool connected_too = false) : entry_(entry)
     {
         entry_.readers.fetch_add(1);
         ClientLink link = entry_.link.load();
-        current_ = link_generation(link) == (generation & LINK_GENERATION_MASK) && link_state(link) == CONN_CONNECTING;
+        int state = link_state(link);
+        current_ = link_generation(link) == (generation & LINK_GENERATION_MASK) &&
+                   (state == CONN_CONNECTING || (connected_too && state == CONN_CONNECTED));
     }
     ~ReaderHold() { entry_.readers.fetch_sub(1); }
     ReaderHold(const ReaderHold&) = delete;
@@ -60,8 +63,8 @@ void client_reset(int index, const char* host, const char* ip, int port, ClientR
     entry.target.port = port;
     entry.thread = pthread_t();
     entry.target.on_receive = on_receive;
-    memset(&entry.resolved, 0, sizeof entry.resolved);
-    entry.has_resolved = false;
+    entry.resolved.store(0);
+    entry.lookup_wanted.store(false);
     entry.link.store(make_link(CONN_NEVER, -1, 0));
 }
 
@@ -90,17 +93,13 @@ int client_open_socket(int type)
     return sock;
 }
 
-bool client_store_resolved(int index, uint32_t generation, const sockaddr_in* resolved)
+bool client_store_resolved(int index, uint32_t generation, uint32_t resolved)
 {
     ClientConnection& entry = client_table[index];
-    ReaderHold hold(entry, generation);
+    ReaderHold hold(entry, generation, true);
     if (!hold.current())
         return false;
-    entry.has_resolved = resolved != nullptr;
-    if (resolved)
-        entry.resolved = *resolved;
-    else
-        memset(&entry.resolved, 0, sizeof entry.resolved);
+    entry.resolved.store(resolved);
     return true;
 }
 

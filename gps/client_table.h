@@ -39,9 +39,10 @@ struct ClientAttempt {
 // a rule of their own. The main thread (the caller of the Start, Send, Close
 // and Reconnect functions) alone writes target and thread, in client_reset
 // and client_spawn; attempt threads copy target once, in client_attempt_begin,
-// whose `readers` count client_reset waits out. resolved and has_resolved are
-// written by the UDP attempt through client_store_resolved before it links
-// CONNECTED, and read by the main thread only after it has seen that link.
+// whose `readers` count client_reset waits out. resolved is written by the
+// UDP attempt through client_store_resolved, first before it links CONNECTED
+// and again whenever a later lookup changes it; it is one atomic word, so the
+// main thread reads either the old address or the new one.
 struct ClientConnection {
     ClientTarget target;
     std::atomic<ClientLink> link;
@@ -52,9 +53,11 @@ struct ClientConnection {
     std::atomic<int> users;
     // Attempts inside client_attempt_begin's copy or client_store_resolved.
     std::atomic<int> readers;
-    // Server address the UDP thread resolved from host; valid while connected.
-    sockaddr_in resolved;
-    bool has_resolved;
+    // IPv4 address (network order) the UDP thread resolved from host; 0 none.
+    std::atomic<uint32_t> resolved;
+    // Set by a sender whose datagram failed: the UDP thread looks the host up
+    // again, as the server may have moved.
+    std::atomic<bool> lookup_wanted;
 };
 
 extern ClientConnection client_table[MAX_CONNECTIONS];
@@ -72,8 +75,9 @@ bool client_attempt_begin(void* arg, ClientAttempt* attempt);
 // A socket for an attempt (close-on-exec); -1 also when its number is too
 // large to link.
 int client_open_socket(int type);
-// Records the address the UDP attempt resolved; false when the entry moved on.
-bool client_store_resolved(int index, uint32_t generation, const sockaddr_in* resolved);
+// Records the address the UDP attempt resolved (0: none); false when the
+// entry moved on, connected or not.
+bool client_store_resolved(int index, uint32_t generation, uint32_t resolved);
 // A fresh generation for the next socket of an entry.
 uint32_t client_next_generation();
 // Links a new attempt {CONNECTING, no socket, generation}; a socket still

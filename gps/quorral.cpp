@@ -1,8 +1,10 @@
 // quorral: forwards the NMEA output of a GPS receiver to a TCP or UDP server
 // or to the board's serial port.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "pidfile.h"
 #include "nmea_chunk.h"
 #include "paths.h"
+#include "port_watch.h"
 #include "serial.h"
 #include "uci_check.h"
 
@@ -65,6 +68,9 @@ struct Forwarder {
     char rmc_buffer[GPS_BUFFER_SIZE];
     int gps_fd = -1;
     int serial_out = -1;
+    // The names both ports were opened by, to reopen them when they come back.
+    PortWatch gps_watch;
+    PortWatch serial_out_watch;
     // Start of the current stretch without data; 0 while data flows.
     time_t no_data_since = 0;
     // Chunks the client could not take since the last one it took.
@@ -101,22 +107,65 @@ void write_pid_file(const char* path)
 
 void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
 
-void serial_out_write(const char* data, int len)
+// A port that hung up or vanished is closed and its outage logged once;
+// what is read or forwarded meanwhile waits for port_back.
+void port_down(PortWatch* watch, int* fd, const char* role, const char* why)
 {
+    log_print(LOG_ERROR, "[%s %d] Error： %s %s lost (%s), reopening it every second", LOG_UNIT, __LINE__, role,
+              watch->path, why);
+    port_lost(watch, fd);
+}
+
+// Opens a lost port again by its name, once a second; true once it is back.
+bool port_back(PortWatch* watch, int* fd, const char* role, bool (*setup)(int fd))
+{
+    int reopened = port_reopen(watch, setup);
+    if (reopened < 0)
+        return false;
+    *fd = reopened;
+    log_print(LOG_INFO, "[%s %d] Info： %s %s back after %ld s", LOG_UNIT, __LINE__, role, watch->path,
+              port_outage_s(*watch));
+    return true;
+}
+
+bool setup_serial_out(int fd)
+{
+    const GpsConfig& c = forwarder.config;
+    return setup_port(fd, c.baudrate, c.databits, c.parity, c.stopbits, 1) == 0;
+}
+
+bool setup_gps_port(int fd)
+{
+    setup_port(fd, 115200, 8, 'N', 1, 1);
+    return true;
+}
+
+// 0 when written; a chunk for a port that is away is dropped.
+int serial_out_write(const char* data, int len)
+{
+    PortWatch& watch = forwarder.serial_out_watch;
+    if (forwarder.serial_out == -1 && watch.lost_ms != 0 &&
+        !port_back(&watch, &forwarder.serial_out, "serial port", setup_serial_out))
+        return -1;
     if (forwarder.serial_out == -1) {
         log_print(LOG_ERROR, "[%s %d] Error： serial is not openned", LOG_UNIT, __LINE__);
-        return;
+        return -1;
     }
-    if (write(forwarder.serial_out, data, static_cast<size_t>(len)) < 0)
-        return;
+    if (write(forwarder.serial_out, data, static_cast<size_t>(len)) < 0) {
+        if (const char* why = port_gone(&watch, forwarder.serial_out, errno))
+            port_down(&watch, &forwarder.serial_out, "serial port", why);
+        return -1;
+    }
     log_print(LOG_INFO, "[%s %d] Info： write msg len=%d succeed\n", LOG_UNIT, __LINE__, len);
+    return 0;
 }
 
 // Opens the board's serial port as the destination; ends the process when it
 // cannot be set up.
 void open_serial_out(const GpsConfig& config)
 {
-    int fd = open(RootedPath("/dev/ttyS0").c_str(), O_RDWR);
+    RootedPath path("/dev/ttyS0");
+    int fd = open(path.c_str(), O_RDWR);
     if (fd < 0) {
         perror("serialport error\n");
     } else {
@@ -134,6 +183,7 @@ void open_serial_out(const GpsConfig& config)
         exit(0);
     }
     forwarder.serial_out = fd;
+    port_watch_start(&forwarder.serial_out_watch, path.c_str(), fd);
 }
 
 void open_destination(const GpsConfig& config)
@@ -161,7 +211,7 @@ void open_destination(const GpsConfig& config)
     }
 }
 
-// 0 when the client took the data (the serial port is not checked).
+// 0 when the client or the serial port took the data.
 int send_one(int proto, const char* data, int len)
 {
     switch (proto) {
@@ -170,8 +220,7 @@ int send_one(int proto, const char* data, int len)
     case PROTO_UDP:
         return UdpClientSend(CLIENT_INDEX, data, len);
     case PROTO_SERIAL:
-        serial_out_write(data, len);
-        break;
+        return serial_out_write(data, len);
     }
     return 0;
 }
@@ -233,10 +282,33 @@ bool no_data_timed_out()
     return now - forwarder.no_data_since > static_cast<time_t>(NO_DATA_INTERVALS) * forwarder.config.interval;
 }
 
+// The GPS port is lost: closed, and reopened by name once a second until it
+// is back. Meanwhile nothing counts as silence of the receiver.
+void gps_port_down(const char* why)
+{
+    port_down(&forwarder.gps_watch, &forwarder.gps_fd, "GPS port", why);
+    forwarder.no_data_since = 0;
+}
+
+void wait_for_gps_port()
+{
+    if (port_back(&forwarder.gps_watch, &forwarder.gps_fd, "GPS port", setup_gps_port))
+        return;
+    usleep(static_cast<useconds_t>(PORT_RETRY_MS) * 1000);
+}
+
+// Sleeps the interval, a second at a time, watching the GPS port: a port that
+// hangs up or vanishes meanwhile is noticed within a second.
 void pause_interval()
 {
-    if (forwarder.config.interval > 0)
-        sleep(static_cast<unsigned>(forwarder.config.interval));
+    for (int left = forwarder.config.interval; left > 0; --left) {
+        pollfd line = {forwarder.gps_fd, 0, 0};
+        poll(&line, 1, 1000);
+        if (const char* why = port_gone(&forwarder.gps_watch, forwarder.gps_fd, 0)) {
+            gps_port_down(why);
+            return;
+        }
+    }
 }
 
 [[noreturn]] void restart_after_silence()
@@ -252,9 +324,17 @@ void pause_interval()
 [[noreturn]] void run_loop()
 {
     for (;;) {
+        if (forwarder.gps_fd < 0) {
+            wait_for_gps_port();
+            continue;
+        }
         memset(forwarder.read_buffer, 0, sizeof forwarder.read_buffer);
         ssize_t n = read(forwarder.gps_fd, forwarder.read_buffer, GPS_BUFFER_SIZE);
         if (n <= 0) {
+            if (const char* why = port_gone(&forwarder.gps_watch, forwarder.gps_fd, n < 0 ? errno : 0)) {
+                gps_port_down(why);
+                continue;
+            }
             if (no_data_timed_out())
                 restart_after_silence();
             pause_interval();
@@ -301,7 +381,8 @@ int main(int argc, char** argv)
         request_restart();
         return -2;
     }
-    setup_port(forwarder.gps_fd, 115200, 8, 'N', 1, 1);
+    setup_gps_port(forwarder.gps_fd);
+    port_watch_start(&forwarder.gps_watch, device, forwarder.gps_fd);
 
     log_print(LOG_INFO, "[%s %d] Info： connecting...", LOG_UNIT, __LINE__);
     log_print(LOG_INFO, "[%s %d] Info： %d,%s,%d\n", LOG_UNIT, __LINE__, config.proto, config.serverip,

@@ -12,7 +12,10 @@
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
+#include "monotonic.h"
+#include "own_file.h"
 #include "paths.h"
+#include "port_watch.h"
 #include "serial.h"
 #include "unique_fd.h"
 
@@ -40,6 +43,8 @@ constexpr char CAPTURE_FILE[] = "/tmp/qv.log";
 constexpr char CAPTURE_ROTATED[] = "/tmp/qv.log2";
 // The capture file rotates at the logger's size, so tmpfs holds at most two.
 constexpr off_t CAPTURE_ROTATE_SIZE = 200001;
+// How often the capture's name is checked to still hold the file we write.
+constexpr long long CAPTURE_CHECK_MS = 1000;
 
 struct BridgeConfig {
     char parity;
@@ -55,6 +60,10 @@ struct BridgeConfig {
 struct Capture {
     UniqueFd fd;
     off_t size = 0;
+    // Latest look at whether the name still holds our file.
+    long long checked_ms = 0;
+    // Set once a refusal to open it is logged, until it opens again.
+    bool refused = false;
 };
 
 // Everything the process keeps while bridging.
@@ -63,6 +72,11 @@ struct Bridge {
     char board_path[PORT_PATH_SIZE];
     int board_fd = -1;
     int module_fd = -1;
+    // The names both ports were opened by, to reopen them when they come back.
+    PortWatch board_watch;
+    PortWatch module_watch;
+    // Latest look at both ports' nodes while data flowed.
+    long long checked_ms = 0;
     char buffer[TRANSFER_SIZE + 1];
     // A board block with a CR after each LF: at most twice the block.
     char translated[2 * TRANSFER_SIZE];
@@ -109,13 +123,27 @@ bool write_all(int fd, const char* data, size_t len)
     return true;
 }
 
+// The module line is fixed; a set-up failure is logged and the port used all the same.
+bool setup_module_port(int fd)
+{
+    if (setup_port(fd, 115200, 8, 'N', 1, 1) == -1)
+        log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_UNIT, __LINE__);
+    return true;
+}
+
+bool setup_board_port(int fd)
+{
+    const BridgeConfig& c = bridge.config;
+    return setup_port(fd, c.baudrate, c.databits, c.parity, c.stopbits, 1) == 0;
+}
+
 int open_module_port(const char* path)
 {
     for (int attempt = 0; attempt < MODULE_OPEN_ATTEMPTS; ++attempt) {
         int fd = open_port(path);
         if (fd != -1) {
-            if (setup_port(fd, 115200, 8, 'N', 1, 1) == -1)
-                log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_UNIT, __LINE__);
+            setup_module_port(fd);
+            port_watch_start(&bridge.module_watch, path, fd);
             return fd;
         }
         log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, path);
@@ -124,17 +152,56 @@ int open_module_port(const char* path)
     return -1;
 }
 
+// Opens the capture file for appending. Other programs share /tmp and we run
+// as root: a link, a FIFO or any file not ours alone at the name is refused,
+// never written through. Null text on success, else why.
+const char* open_capture(const char* path)
+{
+    Capture& capture = bridge.capture;
+    capture.fd.reset(open_own(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK));
+    if (!capture.fd.valid())
+        return strerror(errno);
+    struct stat st;
+    if (fstat(capture.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid()) {
+        capture.fd.reset();
+        return "not a file of our own";
+    }
+    capture.size = st.st_size;
+    return nullptr;
+}
+
+// True while the capture's name still holds the file we write, checked once
+// a second: a file removed or replaced under us is opened anew.
+bool capture_still_named(const char* path)
+{
+    Capture& capture = bridge.capture;
+    long long now = monotonic_ms();
+    if (now - capture.checked_ms < CAPTURE_CHECK_MS)
+        return true;
+    capture.checked_ms = now;
+    struct stat named, held;
+    return lstat(path, &named) == 0 && fstat(capture.fd.get(), &held) == 0 && named.st_dev == held.st_dev &&
+           named.st_ino == held.st_ino;
+}
+
 // Appends to the capture file, kept open between blocks; at the logger's
 // rotation size it moves to CAPTURE_ROTATED, so RAM holds at most two files.
 void append_capture(const char* data, size_t len)
 {
     Capture& capture = bridge.capture;
+    RootedPath current(CAPTURE_FILE);
+    if (capture.fd.valid() && !capture_still_named(current.c_str()))
+        capture.fd.reset();
     if (!capture.fd.valid()) {
-        capture.fd.reset(open(RootedPath(CAPTURE_FILE).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-        if (!capture.fd.valid())
+        const char* why = open_capture(current.c_str());
+        if (why) {
+            if (!capture.refused)
+                log_print(LOG_ERROR, "[%s %d] Error： capture file %s not written: %s", LOG_UNIT, __LINE__,
+                          CAPTURE_FILE, why);
+            capture.refused = true;
             return;
-        struct stat st;
-        capture.size = fstat(capture.fd.get(), &st) == 0 ? st.st_size : 0;
+        }
+        capture.refused = false;
     }
     if (!write_all(capture.fd.get(), data, len))
         return;
@@ -142,12 +209,54 @@ void append_capture(const char* data, size_t len)
     if (capture.size < CAPTURE_ROTATE_SIZE)
         return;
     capture.fd.reset();
-    RootedPath current(CAPTURE_FILE);
+    // rename moves a name, never writes through a link standing at either end.
     RootedPath rotated(CAPTURE_ROTATED);
     if (rename(current.c_str(), rotated.c_str()) != 0) {
         unlink(rotated.c_str());
         rename(current.c_str(), rotated.c_str());
     }
+}
+
+// One end of the bridge.
+struct Side {
+    int* fd;
+    PortWatch* watch;
+    const char* role;
+    bool (*setup)(int fd);
+};
+
+Side board_side() { return {&bridge.board_fd, &bridge.board_watch, "board port", setup_board_port}; }
+Side module_side() { return {&bridge.module_fd, &bridge.module_watch, "module port", setup_module_port}; }
+
+// Closes a port that hung up or vanished, logging the outage once.
+void lose(const Side& side, const char* why)
+{
+    log_print(LOG_ERROR, "[%s %d] Error： %s %s lost (%s), reopening it every second", LOG_UNIT, __LINE__,
+              side.role, side.watch->path, why);
+    port_lost(side.watch, side.fd);
+}
+
+// After a failed read or write (err its errno, 0 for none): false when the port is gone.
+bool still_there(const Side& side, int err)
+{
+    if (const char* why = port_gone(side.watch, *side.fd, err)) {
+        lose(side, why);
+        return false;
+    }
+    return true;
+}
+
+// A lost port is opened again by its name, once a second.
+void reopen(const Side& side)
+{
+    if (*side.fd >= 0)
+        return;
+    int fd = port_reopen(side.watch, side.setup);
+    if (fd < 0)
+        return;
+    *side.fd = fd;
+    log_print(LOG_INFO, "[%s %d] Info： %s %s back after %ld s", LOG_UNIT, __LINE__, side.role, side.watch->path,
+              port_outage_s(*side.watch));
 }
 
 // Board to module in one write per block; the module wants CR after every LF.
@@ -156,7 +265,8 @@ void board_to_module()
     log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_UNIT, __LINE__);
     ssize_t n = read(bridge.board_fd, bridge.buffer, TRANSFER_SIZE);
     if (n <= 0) {
-        bridge.idle = true;
+        if (still_there(board_side(), n < 0 ? errno : 0))
+            bridge.idle = true;
         return;
     }
     bridge.buffer[n] = 0;
@@ -170,7 +280,8 @@ void board_to_module()
         if (byte == '\n')
             bridge.translated[out++] = '\r';
     }
-    write_all(bridge.module_fd, bridge.translated, out);
+    if (!write_all(bridge.module_fd, bridge.translated, out))
+        still_there(module_side(), errno);
     append_capture(bridge.buffer, static_cast<size_t>(n));
 }
 
@@ -179,29 +290,46 @@ void module_to_board()
 {
     ssize_t n = read(bridge.module_fd, bridge.buffer, TRANSFER_SIZE);
     if (n <= 0) {
-        bridge.idle = true;
+        if (still_there(module_side(), n < 0 ? errno : 0))
+            bridge.idle = true;
         return;
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
-    write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n));
+    if (!write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n)))
+        still_there(board_side(), errno);
 }
 
-// Waits on both ports at once and moves whatever arrived straight away.
+// Waits on both ports at once and moves whatever arrived straight away. While
+// one port is away the other is not read: what it sends waits in its driver
+// until the lost port is back.
 [[noreturn]] void run_bridge()
 {
+    const Side sides[2] = {board_side(), module_side()};
     for (;;) {
-        pollfd ports[2] = {{bridge.board_fd, POLLIN, 0}, {bridge.module_fd, POLLIN, 0}};
+        for (const Side& side : sides)
+            reopen(side);
+        const short wanted = bridge.board_fd >= 0 && bridge.module_fd >= 0 ? POLLIN : 0;
+        // A negative descriptor is skipped by poll; hang-ups show without POLLIN.
+        pollfd ports[2] = {{bridge.board_fd, wanted, 0}, {bridge.module_fd, wanted, 0}};
         int ready = poll(ports, 2, WAIT_TIMEOUT_MS);
         if (ready < 0 && errno != EINTR)
             bridge.idle = true;
         if (ready > 0) {
             if (ports[0].revents)
                 board_to_module();
-            if (ports[1].revents)
+            if (ports[1].revents && bridge.module_fd >= 0)
                 module_to_board();
         }
-        // A port that reports readable but gives nothing (a hung-up line, an
-        // error) would spin the loop; pause as the old cycle did.
+        // A quiet line shows no error: look at the nodes behind the names too.
+        long long now = monotonic_ms();
+        if (ready == 0 || now - bridge.checked_ms >= PORT_RETRY_MS) {
+            bridge.checked_ms = now;
+            for (const Side& side : sides)
+                if (*side.fd >= 0)
+                    still_there(side, 0);
+        }
+        // A port that reports readable but gives nothing (an error) would
+        // spin the loop; pause as the old cycle did.
         if (bridge.idle) {
             bridge.idle = false;
             usleep(ERROR_PAUSE_US);
@@ -223,6 +351,7 @@ void open_board_port(bool default_path)
     } else {
         const char* name = ttyname(bridge.board_fd);
         log_print(LOG_DEBUG, "[%s %d] Debug： open %s succesfully", LOG_UNIT, __LINE__, name ? name : path);
+        port_watch_start(&bridge.board_watch, path, bridge.board_fd);
     }
     if (fcntl(bridge.board_fd, F_SETFL, 0) < 0)
         log_print(LOG_ERROR, "[%s %d] Error： fcntl error", LOG_UNIT, __LINE__);

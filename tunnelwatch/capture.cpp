@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -231,16 +232,27 @@ void process_request(u_char*, const pcap_pkthdr* header, const u_char* packet)
     // The inner packet goes from the answering side (us) back to the sender.
     if (!is_gre_between(inner, s.local, s.remote))
         return;
+    // Only the remote's own keepalives count and are answered: a third host
+    // could otherwise keep a dead tunnel up, or use us to send packets.
+    const u_char* outer = inner - GRE_HEADER - IP_HEADER;
+    if (outer[0] != IP_VERSION_IHL || !same_address(outer + 12, s.remote)) {
+        char text[LOG_TEXT_SIZE];
+        char from[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, outer + 12, from, sizeof from);
+        snprintf(text, sizeof text, "(process_request) keepalive request from %s dropped: not the remote", from);
+        syslog_notice_limited(&watch.lines.request_forged, text);
+        return;
+    }
     const size_t total = get16(inner + 2);
 
-    debug_only("(process_request) peer packet approved");
+    debug_only_limited(&watch.lines.request_approved, "(process_request) peer packet approved");
     watch.request_got = 1;
 
     unsigned sent = 0;
     // A length past the capture would send bytes we never received.
     bool fits = total >= IP_HEADER && total <= caplen - offset;
     if (!fits || !nonblock_write(watch.request_socket, inner, total, s.remote.sin_addr, &sent))
-        syslog_notice("unable to send a reply to GRE keepalive request");
+        syslog_notice_limited(&watch.lines.reply_unsent, "unable to send a reply to GRE keepalive request");
 }
 
 void process_reply(u_char*, const pcap_pkthdr* header, const u_char* packet)
@@ -254,7 +266,7 @@ void process_reply(u_char*, const pcap_pkthdr* header, const u_char* packet)
         || get16(gre + 2) != 0)
         return;
 
-    debug_only("(process_reply) reply approved. Tunnel is reachable");
+    debug_only_limited(&watch.lines.reply_approved, "(process_reply) reply approved. Tunnel is reachable");
     watch.reply_got = 1;
     if (watch.isup == 0)
         run_state_script("up");

@@ -137,8 +137,7 @@ int nonblock_write(int sock, const void* data, size_t length, in_addr address, u
     to.sin_family = AF_INET;
     to.sin_port = 0;
     to.sin_addr = address;
-    if (watch.settings.debug)
-        syslog_debug("(nonblock_write) sending packet");
+    debug_only_limited(&watch.lines.sending, "(nonblock_write) sending packet");
 
     unsigned attempts = 0;
     while (attempts <= watch.send_attempts && *sent == 0) {
@@ -149,7 +148,7 @@ int nonblock_write(int sock, const void* data, size_t length, in_addr address, u
             break;
         }
         if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            syslog_notice("unable to send packet");
+            syslog_notice_limited(&watch.lines.send_failed, "unable to send packet");
             return 0;
         }
         if (++attempts > watch.send_attempts)
@@ -157,7 +156,6 @@ int nonblock_write(int sock, const void* data, size_t length, in_addr address, u
         struct timespec pause = {0, 100000};
         nanosleep(&pause, nullptr);
     }
-    if (watch.settings.debug)
-        syslog_debug("(nonblock_write) packet sent");
+    debug_only_limited(&watch.lines.sent, "(nonblock_write) packet sent");
     return 1;
 }

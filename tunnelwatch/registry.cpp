@@ -1,10 +1,13 @@
 #include "registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "own_file.h"
 #include "paths.h"
 #include "unique_fd.h"
 
@@ -55,9 +58,24 @@ void copy_all_but(FILE* from, FILE* to, int skip)
         fputc('\n', to);
 }
 
+// The registry for reading and appending, made empty when missing. Other
+// programs write it and we run as root: only a regular file is used, never a
+// link (O_NOFOLLOW) and never a FIFO, whose read would block the exit.
+FILE* open_registry(const char* path)
+{
+    UniqueFd fd(open_own(path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK));
+    struct stat st;
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    FILE* f = fdopen(fd.get(), "a+");
+    if (f)
+        fd.release();
+    return f;
+}
+
 int count_lines(const char* path)
 {
-    UniqueFile f(fopen(path, "r"));
+    UniqueFile f(fopen_own(path, "r"));
     if (!f)
         return 0;
     int lines = 0;
@@ -77,7 +95,7 @@ void registry_remove_line(const char* name, pid_t pid)
 {
     RootedPath registry(REGISTRY);
     RootedPath scratch(REGISTRY_TMP);
-    UniqueFile f(fopen(registry.c_str(), "a+"));
+    UniqueFile f(open_registry(registry.c_str()));
     if (!f)
         return;
     rewind(f.get());
@@ -85,7 +103,8 @@ void registry_remove_line(const char* name, pid_t pid)
     if (match < 0)
         return;
     {
-        UniqueFile tmp(fopen(scratch.c_str(), "w"));
+        // Made anew and exclusively: a link planted at the scratch name is removed, not followed.
+        UniqueFile tmp(create_temp_own(scratch.c_str()));
         if (!tmp)
             return;
         rewind(f.get());

@@ -1,6 +1,7 @@
 #include "watchdog.h"
 
 #include <cstring>
+#include <initializer_list>
 
 WatchState watch;
 
@@ -30,4 +31,10 @@ void watch_state_reset()
     watch.requests_ready = 0;
     watch.reply_ready = 0;
     watch.threads_running = 0;
+    watch.stop_signal = 0;
+    for (LineLimit* notice : {&watch.lines.request_forged, &watch.lines.reply_unsent, &watch.lines.send_failed})
+        line_limit_reset(notice, PACKET_NOTICE_PERIOD_MS);
+    for (LineLimit* trace : {&watch.lines.request_approved, &watch.lines.reply_approved, &watch.lines.sending,
+                             &watch.lines.sent})
+        line_limit_reset(trace, PACKET_TRACE_PERIOD_MS);
 }

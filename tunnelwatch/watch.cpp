@@ -57,6 +57,8 @@ bool cycle_goes_on(unsigned retry)
     return n <= retry && (watch.running || n <= watch.send_attempts);
 }
 
+const char* signal_name(int sig) { return sig == SIGTERM ? "SIGTERM" : "SIGINT"; }
+
 } // namespace
 
 void stop_signals(sigset_t* set)
@@ -66,9 +68,10 @@ void stop_signals(sigset_t* set)
     sigaddset(set, SIGTERM);
 }
 
-void stop_handler(int)
+void stop_handler(int sig)
 {
     watch.stop_requested = 1;
+    watch.stop_signal = sig;
     if (pcap_t* h = watch.reply_handle.load())
         pcap_breakloop(h);
     if (pcap_t* h = watch.request_handle.load())
@@ -110,7 +113,12 @@ void* handle_send(void* arg)
             continue;
         }
         if (watch.isup) {
-            syslog_error("(handle_send) remote is unreachable.");
+            // A stop ends the cycle early: the tunnel goes down with the watch,
+            // not because the remote stopped answering.
+            if (watch.running)
+                syslog_error("(handle_send) remote is unreachable.");
+            else
+                syslog_noticef("(handle_send) stopped by %s, tunnel set down", signal_name(watch.stop_signal));
             watch.isup = 0;
             run_state_script("down");
         }
@@ -201,4 +209,6 @@ void start_watch(int retry, int seconds, const char* dev, int mode, int rcv_time
     for (int i = 0; i < count; ++i)
         pthread_join(threads[i], nullptr);
     watch.threads_running = 0;
+    if (watch.stop_signal)
+        syslog_noticef("stopped by %s", signal_name(watch.stop_signal));
 }

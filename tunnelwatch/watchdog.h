@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "syslog_log.h"
+
 typedef struct pcap pcap_t;
 
 // Length of a keepalive packet: outer IPv4 + GRE, inner IPv4 + GRE.
@@ -70,6 +72,19 @@ struct WatchState {
     // Set while watch threads run: the exit path then leaves the capture
     // handles to the kernel instead of freeing them under a running loop.
     std::atomic<int> threads_running;
+    // The signal that stopped the watch; 0 while none did.
+    std::atomic<int> stop_signal;
+
+    // One limit per kind of line a received packet can cause.
+    struct {
+        LineLimit request_forged;   // a request whose outer source is not the remote
+        LineLimit reply_unsent;     // a request that could not be answered
+        LineLimit send_failed;      // a packet the socket refused
+        LineLimit request_approved; // debug traces
+        LineLimit reply_approved;
+        LineLimit sending;
+        LineLimit sent;
+    } lines;
 };
 
 extern WatchState watch;

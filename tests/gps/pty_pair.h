@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 struct PtyPair {
@@ -43,4 +44,29 @@ struct PtyPair {
     }
     // Reads what arrives on the master until want bytes or timeout_ms.
     std::string read_master(size_t want, int timeout_ms) const;
+};
+
+// A USB serial port as the daemons see it: a stable name (a link to a
+// pseudo-terminal) whose device vanishes, hanging up whoever holds it, and
+// comes back as a new device under the same name.
+class ReplugPort {
+public:
+    explicit ReplugPort(std::string name) : name_(std::move(name)) { come_back(); }
+    ~ReplugPort() { unlink(name_.c_str()); }
+    void vanish()
+    {
+        unlink(name_.c_str());
+        pty_.reset();
+    }
+    bool come_back()
+    {
+        pty_.reset(new PtyPair);
+        return symlink(pty_->slave_path.c_str(), name_.c_str()) == 0;
+    }
+    const std::string& name() const { return name_; }
+    const PtyPair& pty() const { return *pty_; }
+
+private:
+    std::string name_;
+    std::unique_ptr<PtyPair> pty_;
 };

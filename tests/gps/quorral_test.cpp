@@ -591,3 +591,56 @@ TEST_F(Quorral, ForwardingLatencyFromTheGpsLineToTheServer)
     RecordProperty("latency_median_us", static_cast<int>(median / 1000));
     EXPECT_LT(median, 1000000000LL);
 }
+
+// A USB receiver and a USB serial destination re-enumerating: each port
+// vanishes for two seconds and comes back under its name; forwarding resumes
+// without a restart of the daemon.
+TEST_F(Quorral, PortsThatVanishAndComeBackAreReopenedByName)
+{
+    ASSERT_EQ(mkdir(sb.path("/dev").c_str(), 0755), 0);
+    ReplugPort gps_port(sb.path("/dev/ttyUSB0"));
+    ReplugPort board(sb.path("/dev/ttyS0"));
+    GpsOptions options;
+    options.proto = 2;
+    options.serial_lines = "\toption baudrate '9600'\n\toption parity 'N'\n\toption databits '8'\n"
+                           "\toption stopbits '1'\n";
+    pid_t pid = start(options, gps_port.name());
+    ASSERT_TRUE(log_has("Info： done"));
+    // Sentences every 200 ms until one written from now on reaches the board.
+    auto forwarded_within = [&](const std::string& tag, int timeout_ms) {
+        long long since = now_ms();
+        std::string got;
+        for (int n = 0; now_ms() - since < timeout_ms; ++n) {
+            std::string sentence = "$GPRMC," + tag + std::to_string(n) + ",A*00\r\n";
+            gps_port.pty().write_all(sentence);
+            got += board.pty().read_master(1, 200);
+            if (got.find("$GPRMC," + tag) != std::string::npos)
+                return now_ms() - since;
+        }
+        return -1LL;
+    };
+    ASSERT_GE(forwarded_within("before", 10000), 0);
+    int outages = 0;
+    for (ReplugPort* port : {&gps_port, &board}) {
+        const char* role = port == &gps_port ? "GPS port" : "serial port";
+        port->vanish();
+        ++outages;
+        long long gone = now_ms();
+        // The serial destination shows it lost at the next chunk written to it.
+        while (port == &board && !log_has(role, 0) && now_ms() - gone < 3000) {
+            gps_port.pty().write_all(GGA);
+            usleep(200000);
+        }
+        ASSERT_TRUE(log_has(std::string("Error： ") + role + " " + port->name() + " lost", 3000));
+        sleep(2);
+        ASSERT_TRUE(port->come_back());
+        long long resumed_ms = forwarded_within(std::string("after") + std::to_string(outages), 10000);
+        printf("[ measure  ] %s back: forwarding resumed %lld ms after its return\n", role, resumed_ms);
+        EXPECT_GE(resumed_ms, 0) << role;
+        EXPECT_LT(resumed_ms, 2500) << role;
+    }
+    EXPECT_EQ(log_count(" lost ("), static_cast<size_t>(outages)) << sb.read(GPS_LOG);
+    EXPECT_EQ(log_count(" back after "), static_cast<size_t>(outages)) << sb.read(GPS_LOG);
+    EXPECT_EQ(sb.calls().find("quorral restart"), std::string::npos);
+    EXPECT_EQ(sb.wait_exit(pid, 10), -1);
+}

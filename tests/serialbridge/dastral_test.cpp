@@ -241,3 +241,83 @@ TEST_F(Dastral, BoardHangUpNeitherEndsTheBridgeNorSpinsIt)
     ASSERT_TRUE(module.write_all("OK\r\n"));
     EXPECT_EQ(sb.wait_exit(pid, 500), -1);
 }
+
+namespace {
+
+size_t count_of(const std::string& text, const std::string& needle)
+{
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// A USB port re-enumerating: each port vanishes for two seconds and comes back
+// under its name. The bridge reopens it and every byte sent afterwards arrives.
+TEST_F(Dastral, PortsThatVanishAndComeBackAreReopenedByName)
+{
+    // Short names: the board port's path holds at most 31 characters.
+    ReplugPort board_port(sb.path("/usb0"));
+    ReplugPort module_port(sb.path("/usb1"));
+    sb.uci_package("dastral", std::string(BOARD_SETTINGS) + "\toption debug '3'\n");
+    pid_t pid = sb.start(bin_path("dastral"), {module_port.name(), sb.path("/var/run/dastral.pid"), board_port.name()});
+    ASSERT_TRUE(wait_port_set_up(board_port.pty(), 5000));
+    ASSERT_TRUE(wait_port_set_up(module_port.pty(), 5000));
+
+    std::string to_module;
+    const std::string from_board = board_lines(1005, &to_module);
+    const std::string from_module(1005, 'm');
+    int outages = 0;
+    for (ReplugPort* port : {&board_port, &module_port}) {
+        const char* role = port == &board_port ? "board port" : "module port";
+        port->vanish();
+        ++outages;
+        ASSERT_TRUE(sb.wait_for_text("/tmp/myLog1.log", std::string(role) + " " + port->name() + " lost", 3000))
+            << sb.read("/tmp/myLog1.log");
+        sleep(2); // away for a while, as a re-enumerating adapter is
+        ASSERT_TRUE(port->come_back());
+        long long back = now_ms();
+        ASSERT_TRUE(wait_port_set_up(port->pty(), 5000)) << role << " not reopened";
+        long long resumed_ms = now_ms() - back;
+        ASSERT_TRUE(board_port.pty().write_all(from_board));
+        ASSERT_TRUE(module_port.pty().write_all(from_module));
+        size_t at_module = module_port.pty().read_master(to_module.size(), 5000).size();
+        size_t at_board = board_port.pty().read_master(from_module.size(), 5000).size();
+        printf("[ measure  ] %s back: reopened after %lld ms; delivered after the return: %zu of %zu bytes to the "
+               "module, %zu of %zu to the board\n",
+               role, resumed_ms, at_module, to_module.size(), at_board, from_module.size());
+        EXPECT_LT(resumed_ms, 2000) << role;
+        EXPECT_EQ(at_module, to_module.size()) << role;
+        EXPECT_EQ(at_board, from_module.size()) << role;
+    }
+    // One line when a port goes, one when it is back: not one per try.
+    std::string log = sb.read("/tmp/myLog1.log");
+    EXPECT_EQ(count_of(log, " lost ("), static_cast<size_t>(outages)) << log;
+    EXPECT_EQ(count_of(log, " back after "), static_cast<size_t>(outages)) << log;
+    EXPECT_EQ(sb.wait_exit(pid, 10), -1);
+}
+
+// Other programs share /tmp: a link planted where the capture file was is
+// never written through, and the capture resumes once the name is free.
+TEST_F(Dastral, CaptureFileReplacedByALinkIsNeverWrittenThrough)
+{
+    start("\toption debug '3'\n");
+    ASSERT_TRUE(board.write_all("first\n"));
+    ASSERT_TRUE(sb.wait_for_text("/tmp/qv.log", "first\n", 5000));
+    ASSERT_EQ(module.read_master(7, 5000), "first\n\r");
+    sb.write("/secret", "keep\n");
+    ASSERT_EQ(unlink(sb.path("/tmp/qv.log").c_str()), 0);
+    ASSERT_EQ(symlink(sb.path("/secret").c_str(), sb.path("/tmp/qv.log").c_str()), 0);
+    sleep(1); // the name is looked at once a second
+    ASSERT_TRUE(board.write_all("PASSWORD=hunter2\n"));
+    EXPECT_EQ(module.read_master(18, 5000), "PASSWORD=hunter2\n\r"); // the bridge itself goes on
+    EXPECT_TRUE(sb.wait_for_text("/tmp/myLog1.log", "Error： capture file /tmp/qv.log not written", 3000));
+    EXPECT_EQ(sb.read("/secret"), "keep\n");
+
+    ASSERT_EQ(unlink(sb.path("/tmp/qv.log").c_str()), 0);
+    ASSERT_TRUE(board.write_all("second\n"));
+    EXPECT_TRUE(sb.wait_for_text("/tmp/qv.log", "second\n", 5000));
+    EXPECT_EQ(sb.read("/secret"), "keep\n");
+}

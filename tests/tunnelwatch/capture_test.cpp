@@ -184,6 +184,41 @@ TEST_F(Capture, ForeignPacketsAreNeitherCountedNorAnswered)
     EXPECT_TRUE(SentPackets::packets.empty());
 }
 
+size_t count_of(const std::string& text, const std::string& needle)
+{
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+// Anyone on the link can send GRE: a request whose outer source is not the
+// remote is dropped, and a flood of bad packets is logged once per kind.
+TEST_F(Capture, RequestsNotFromTheRemoteAreDroppedAndFloodsAreLoggedOnce)
+{
+    Bytes forged = ethernet_request();
+    forged[14 + 15] = 9; // outer source 10.0.0.9
+    Bytes unanswerable = cooked_request();
+    set16(unanswerable, 16 + 24 + 2, 1400); // longer than what arrived
+    testing::internal::CaptureStderr();
+    openlog("tolvane", LOG_PERROR, LOG_DAEMON);
+    for (int i = 0; i < 1000; ++i)
+        deliver(process_request, forged);
+    EXPECT_EQ(watch.request_got, 0);
+    for (int i = 0; i < 1000; ++i)
+        deliver(process_request, unanswerable);
+    EXPECT_EQ(watch.request_got, 1);
+    // The next line of a kind, once its minute is over, says how many were held back.
+    watch.lines.request_forged.period_ms = 0;
+    deliver(process_request, forged);
+    closelog();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(SentPackets::packets.empty());
+    EXPECT_EQ(count_of(err, "keepalive request from 10.0.0.9 dropped: not the remote"), 2u) << err;
+    EXPECT_NE(err.find("not the remote (999 more held back)"), std::string::npos) << err;
+    EXPECT_EQ(count_of(err, "unable to send a reply to GRE keepalive request"), 1u) << err;
+}
+
 TEST_F(Capture, ReplyWhileDownRunsUpScriptOnce)
 {
     watch.isup = 0;

@@ -1,10 +1,15 @@
 // The real watchdog between two hosts made of network namespaces joined by a
 // veth pair. Each test makes its own namespaces (named tw<pid>... or
 // tz<pid>...) and deletes them at its end, even when it fails.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "keepalive.h"
 #include "sandbox.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -703,6 +710,143 @@ TEST(TunnelNetns, CapturesWithoutEtcProtocols)
     EXPECT_EQ(log_of(side_b).find("filter"), std::string::npos) << log_of(side_b);
     expect_clean_stop(side_a, sender, 10000);
     expect_clean_stop(side_b, receiver, 10000);
+}
+
+// Three hosts on one switched link: A (x.1) and B (x.2) hold the tunnel,
+// C (x.3) is a third host beside them.
+class SharedLink {
+public:
+    SharedLink()
+    {
+        std::string base = "tf" + std::to_string(getpid());
+        for (const char* h : {"s", "a", "b", "c"})
+            hosts.push_back(base + h);
+        net = "10.202." + std::to_string(getpid() % 250) + ".";
+    }
+    ~SharedLink()
+    {
+        for (const std::string& h : hosts)
+            run(ip_tool() + " netns del " + h);
+    }
+    // "" when the link is up, else what failed. The switch is a bridge in a namespace of its own.
+    std::string make()
+    {
+        std::string ip = ip_tool(), out;
+        std::string script = "set -e; for h in " + hosts[0] + " " + hosts[1] + " " + hosts[2] + " " + hosts[3] +
+                             "; do " + ip + " netns add $h; done; " + ip + " -n " + hosts[0] +
+                             " link add br0 type bridge; " + ip + " -n " + hosts[0] + " link set br0 up; ";
+        for (int i = 1; i <= 3; ++i)
+            script += ip + " link add " + dev(i) + " netns " + hosts[i] + " type veth peer name p" +
+                      std::to_string(i) + " netns " + hosts[0] + "; " + ip + " -n " + hosts[0] + " link set p" +
+                      std::to_string(i) + " master br0 up; " + ip + " -n " + hosts[i] + " addr add " + addr(i) +
+                      "/24 dev " + dev(i) + "; " + ip + " -n " + hosts[i] + " link set " + dev(i) + " up; ";
+        return run("sh -c '" + script + "'", &out) == 0 ? "" : "cannot make three hosts on a bridge: " + out;
+    }
+    const std::string& host(int i) const { return hosts[i]; }
+    std::string dev(int i) const { return hosts[i] + "v"; }
+    std::string addr(int i) const { return net + std::to_string(i); }
+
+    std::vector<std::string> hosts;
+    std::string net;
+};
+
+// Sends count copies of packet from inside a host through a raw socket, gap_us
+// apart, in a child process; returns its pid.
+pid_t send_from(const std::string& host, const std::vector<uint8_t>& packet, const std::string& to, int count,
+                int gap_us)
+{
+    fflush(stdout); // the child must not write our buffered output again
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    int ns = open(("/run/netns/" + host).c_str(), O_RDONLY);
+    int sock = -1;
+    if (ns >= 0 && setns(ns, CLONE_NEWNET) == 0)
+        sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    sockaddr_in dst = {};
+    dst.sin_family = AF_INET;
+    inet_pton(AF_INET, to.c_str(), &dst.sin_addr);
+    for (int i = 0; sock >= 0 && i < count; ++i) {
+        sendto(sock, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst);
+        usleep(static_cast<useconds_t>(gap_us));
+    }
+    _exit(sock >= 0 ? 0 : 1);
+}
+
+int wait_child(pid_t pid)
+{
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A's keepalive request to B (outer A -> B, inner B -> A) with another outer source.
+std::vector<uint8_t> request_with_source(const SharedLink& link, const std::string& source)
+{
+    std::vector<uint8_t> p(KEEPALIVE_SIZE);
+    in_addr a, b, from;
+    inet_pton(AF_INET, link.addr(1).c_str(), &a);
+    inet_pton(AF_INET, link.addr(2).c_str(), &b);
+    inet_pton(AF_INET, source.c_str(), &from);
+    fill_keepalive(p.data(), 0x4242, a, b);
+    memcpy(&p[12], &from, 4);
+    p[10] = p[11] = 0;
+    uint16_t sum = ip_checksum(p.data(), 20);
+    memcpy(&p[10], &sum, 2);
+    return p;
+}
+
+// A third host forges A's keepalives with its own outer source: B answers
+// and counts only A, so the tunnel goes down once A stops. A's stop says so.
+TEST(TunnelNetns, ThirdHostOnTheLinkCannotKeepTheReceiverUp)
+{
+    SharedLink link;
+    {
+        std::string skip = HostPair::unavailable();
+        if (!skip.empty())
+            GTEST_SKIP() << skip;
+        std::string why = link.make();
+        if (!why.empty())
+            FAIL() << "cannot make the hosts: " << why;
+    }
+    Sandbox side_a;
+    Sandbox side_b;
+    pid_t receiver = start_in(side_b, link.host(2),
+                              {"remote", link.addr(1), "local", link.addr(2), "dev", link.dev(2), "gname", "greB",
+                               "mode", "receive", "timeout", "2", "debug", "1"});
+    ASSERT_TRUE(side_b.wait_for_text("/ip.stderr", "handle_timeout(2)", 10000)) << log_of(side_b);
+    pid_t sender = start_in(side_a, link.host(1),
+                            {"remote", link.addr(2), "local", link.addr(1), "dev", link.dev(1), "gname", "greA",
+                             "mode", "send", "seconds", "1", "retry", "3"});
+    ASSERT_TRUE(wait_for_count(side_b, "(process_request) peer packet approved", 2, 15000)) << log_of(side_b);
+
+    // Two forged requests a second from C for 12 s, then A stops.
+    pid_t forger = send_from(link.host(3), request_with_source(link, link.addr(3)), link.addr(2), 24, 500000);
+    expect_clean_stop(side_a, sender, 10000, SIGTERM);
+    const double stopped = wall_seconds();
+    EXPECT_NE(log_of(side_a).find("(notice) (handle_send) stopped by SIGTERM, tunnel set down"), std::string::npos)
+        << log_of(side_a);
+    EXPECT_NE(log_of(side_a).find("(notice) stopped by SIGTERM"), std::string::npos);
+    EXPECT_EQ(log_of(side_a).find("unreachable"), std::string::npos) << log_of(side_a);
+
+    ScriptCall down = wait_for_call(side_b, 1, 15000);
+    printf("[ measure  ] forged requester kept the receiver up %.2f s after the sender stopped (timeout 2)\n",
+           down.word.empty() ? -1.0 : down.when - stopped);
+    ASSERT_EQ(down.word, "down") << log_of(side_b);
+    EXPECT_LE(down.when - stopped, 5.0);
+    EXPECT_EQ(wait_child(forger), 0);
+    // Every forged request dropped, and said once for all of them.
+    EXPECT_EQ(count_of(log_of(side_b), "keepalive request from " + link.addr(3) + " dropped: not the remote"), 1u)
+        << log_of(side_b);
+
+    // A flood in A's name of requests that cannot be answered (longer than
+    // what arrives): one line for the lot, and the receiver goes on.
+    std::vector<uint8_t> bad = request_with_source(link, link.addr(1));
+    bad[24 + 3] = 200;
+    EXPECT_EQ(wait_child(send_from(link.host(3), bad, link.addr(2), 3000, 300)), 0);
+    EXPECT_TRUE(wait_for_count(side_b, "unable to send a reply to GRE keepalive request", 1, 5000)) << log_of(side_b);
+    EXPECT_EQ(count_of(log_of(side_b), "unable to send a reply"), 1u);
+    expect_clean_stop(side_b, receiver, 10000, SIGTERM);
+    EXPECT_NE(log_of(side_b).find("(notice) stopped by SIGTERM"), std::string::npos);
 }
 
 } // namespace

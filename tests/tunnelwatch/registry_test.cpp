@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "registry.h"
 #include "sandbox.h"
@@ -68,6 +70,30 @@ TEST_F(Registry, OtherLinesAreCopiedAsWritten)
     sb.write(REGISTRY, "5 " + name + "\n0x10  eth0\n6 eth1\n8 eth8");
     registry_remove_line("eth1", 121);
     EXPECT_EQ(sb.read(REGISTRY), "5 " + name + "\n0x10  eth0\n8 eth8\n");
+}
+
+} // namespace
+
+namespace {
+
+// Other programs share /tmp and the watchdog runs as root.
+TEST_F(Registry, LinksPlantedAtEitherNameAreNeverFollowed)
+{
+    sb.write("/etc/shadow", "root:secret\n");
+    sb.write(REGISTRY, "120 eth0\n121 eth1\n");
+    ASSERT_EQ(symlink(sb.path("/etc/shadow").c_str(), sb.path("/tmp/keepalive_running_tmp").c_str()), 0);
+    registry_remove_line("eth1", 121);
+    EXPECT_EQ(sb.read(REGISTRY), "120 eth0\n");
+    EXPECT_EQ(sb.read("/etc/shadow"), "root:secret\n");
+
+    ASSERT_EQ(unlink(sb.path(REGISTRY).c_str()), 0);
+    ASSERT_EQ(symlink(sb.path("/etc/shadow").c_str(), sb.path(REGISTRY).c_str()), 0);
+    registry_remove_line("root:secret", 120);
+    EXPECT_EQ(sb.read("/etc/shadow"), "root:secret\n");
+    // A FIFO there must not block the exit either.
+    ASSERT_EQ(unlink(sb.path(REGISTRY).c_str()), 0);
+    ASSERT_EQ(mkfifo(sb.path(REGISTRY).c_str(), 0644), 0);
+    registry_remove_line("eth1", 121);
 }
 
 } // namespace
