@@ -3,13 +3,26 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "unique_fd.h"
 
 int open_own(const char* rooted, int flags, mode_t mode)
 {
-    return open(rooted, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+    // O_NONBLOCK: a FIFO planted at the path must not hold the daemon in
+    // open(); anything but a regular file is refused once it is open.
+    UniqueFd fd(open(rooted, flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
+    if (!fd.valid())
+        return -1;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!(flags & O_NONBLOCK))
+        fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd.release();
 }
 
 FILE* fopen_own(const char* rooted, const char* mode)

@@ -8,7 +8,9 @@
 #include <sys/types.h>
 
 // open() of an already rooted path with O_NOFOLLOW and O_CLOEXEC added:
-// a symlink at the path fails with ELOOP instead of being followed.
+// a symlink at the path fails with ELOOP instead of being followed, and
+// anything but a regular file (a FIFO, a directory, a device) fails with
+// EINVAL without blocking.
 int open_own(const char* rooted, int flags, mode_t mode = 0644);
 
 // fopen() through open_own; mode is one of "r", "r+", "w", "w+", "a", "a+".

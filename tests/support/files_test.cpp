@@ -45,6 +45,9 @@ TEST_F(FilesTest, PlantedLinksAreNeverWrittenThrough)
     EXPECT_FALSE(pidfile_write((root_ + "/pid").c_str()));
     log_print(LOG_ERROR, "[%s %d] Error\xef\xbc\x9a leak", "t", 1);
     EXPECT_EQ(slurp(secret), "keep");
+    // A FIFO with no reader would block a plain open for ever.
+    ASSERT_EQ(mkfifo((root_ + "/fifo").c_str(), 0644), 0);
+    EXPECT_EQ(append_text_file("/fifo", "x"), -1);
 
     FILE* temp = create_temp_own(RootedPath("/tmpfile").c_str());
     ASSERT_NE(temp, nullptr);
