@@ -77,16 +77,12 @@ SendReport sms_send_report(const char* number, const char* text)
         snprintf(report.answer, sizeof report.answer, "number refused");
         return report;
     }
-    int sent;
     if (brenlow.sms_mode == SmsMode::Gsm) {
         gsm_sms_init();
-        sent = gsm_send_sms(number, text);
-    } else {
-        cdma_sms_init();
-        sent = cdma_send_sms(number, text);
+        return gsm_send_sms(number, text);
     }
-    report.outcome = sent ? SendOutcome::Sent : SendOutcome::Refused;
-    return report;
+    cdma_sms_init();
+    return cdma_send_sms(number, text);
 }
 
 int sms_send(const char* number, const char* text)

@@ -110,3 +110,65 @@ TEST(AtChannel, LongAnswerIsCutAndTerminated)
     exchange_ms(modem.slave(), nullptr, 2, AT_QUIET_STOP);
     EXPECT_EQ(477u, strlen(response));
 }
+
+TEST(AtChannel, UntilModesEndAtTheAnswerAndWriteWithoutThePause)
+{
+    PtyPeer modem;
+    ASSERT_TRUE(modem.ok());
+    modem.answer_with("\r\n> ");
+    long long took = exchange_ms(modem.slave(), "AT+CMGS=14\r", 5, AT_UNTIL_PROMPT);
+    modem.stop();
+    EXPECT_STREQ("\r\n> ", response);
+    EXPECT_LT(took, 1000);
+    // A final result ends a quiet-stop read too, without the rest of the budget.
+    PtyPeer again;
+    again.answer_with("AT\r\r\nOK\r\n");
+    took = exchange_ms(again.slave(), "AT\r", 3, AT_QUIET_STOP);
+    EXPECT_LT(took, 700);
+}
+
+TEST(AtChannel, UntilFinalWaitsForAWholeResultLineAcrossPauses)
+{
+    PtyPeer modem;
+    ASSERT_TRUE(modem.ok());
+    // The echo at once, the reference later, the result cut in two.
+    std::thread peer([&] {
+        char buf[64];
+        ssize_t n = read(modem.master(), buf, sizeof buf);
+        (void)n;
+        ASSERT_GT(write(modem.master(), "00AB\x1A", 5), 0);
+        usleep(1500000);
+        ASSERT_GT(write(modem.master(), "\r\n+CMGS: 7\r\n\r\nO", 15), 0);
+        usleep(300000);
+        ASSERT_GT(write(modem.master(), "K\r\n", 3), 0);
+    });
+    long long took = exchange_ms(modem.slave(), "00AB\x1A", 15, AT_UNTIL_FINAL);
+    peer.join();
+    EXPECT_STREQ("00AB\x1A\r\n+CMGS: 7\r\n\r\nOK\r\n", response);
+    EXPECT_GE(took, 1800);
+    EXPECT_LT(took, 3000);
+}
+
+TEST(AtAnswer, FinalResultsPromptsAndReportsAreReadFromWholeLines)
+{
+    char line[64];
+    EXPECT_EQ(AtResult::Ok, at_final_result("AT+CMGF=0\r\r\nOK\r\n", line, sizeof line));
+    EXPECT_STREQ("OK", line);
+    EXPECT_EQ(AtResult::Error, at_final_result("\r\n+CMGS: 1\r\n\r\nOK\r\n\r\n+CMS ERROR: 500\r\n", line, sizeof line));
+    EXPECT_STREQ("+CMS ERROR: 500", line);
+    EXPECT_EQ(AtResult::Error, at_final_result("\r\nERROR\n", nullptr, 0));
+    // Unfinished lines and look-alikes are no result.
+    EXPECT_EQ(AtResult::None, at_final_result("\r\n+CMS ERROR: 5", nullptr, 0));
+    EXPECT_EQ(AtResult::None, at_final_result("\r\nOKAY\r\n\r\nBOOK\r\n+CMTI: \"SM\",3\r\n", nullptr, 0));
+    EXPECT_EQ(AtResult::None, at_final_result("", nullptr, 0));
+
+    EXPECT_EQ(AtResult::None, cdma_submit_report("\r\n^HCMGS: 4\r\n\r\nOK\r\n", nullptr, 0));
+    EXPECT_EQ(AtResult::Ok, cdma_submit_report("\r\n^HCMGS: 4\r\n\r\nOK\r\n\r\n^HCMGSS: 4\r\n", line, sizeof line));
+    EXPECT_STREQ("^HCMGSS: 4", line);
+    EXPECT_EQ(AtResult::Error, cdma_submit_report("\r\n^HCMGSF: 500\r\n", nullptr, 0));
+
+    EXPECT_TRUE(prompt_waiting("AT+CMGS=14\r\r\n> "));
+    // A prompt the modem has moved on from (an ESC answered after it) is not waiting.
+    EXPECT_FALSE(prompt_waiting("\r\n> \r\nOK\r\n"));
+    EXPECT_FALSE(prompt_waiting(">"));
+}

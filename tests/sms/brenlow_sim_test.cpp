@@ -392,11 +392,12 @@ TEST_P(BrenlowSim, FailedSendIsTriedThreeTimesThenReportedFailed)
     EXPECT_EQ("13900000002\tafter\\n\n", sent());
 }
 
-TEST_P(BrenlowSim, KillAfterThePromptDoesNotGarbleTheNextSubmission)
+TEST_P(BrenlowSim, KillBeforeThePromptDoesNotGarbleTheNextSubmission)
 {
     configure();
     box.write("/tmp/sms_tosend", "13900000001,once only\n");
-    start();
+    // A slow prompt: the modem asks for the PDU after the process is gone.
+    start({"--stall-at", cdma ? "^HCMGS" : "+CMGS", "--stall-for", "2000"});
     ASSERT_TRUE(box.wait_for_text("/modem.record", cdma ? "AT^HCMGS=" : "AT+CMGS=", send_budget_ms(cdma)));
     box.stop(daemon, 9);
     box.wait_exit(daemon, 10000);
@@ -410,6 +411,18 @@ TEST_P(BrenlowSim, KillAfterThePromptDoesNotGarbleTheNextSubmission)
         cancelled = cancelled || line.find("^[") != std::string::npos;
     }
     EXPECT_TRUE(cancelled);
+}
+
+TEST_P(BrenlowSim, StalledModemDeliversEachLineOnce)
+{
+    configure();
+    box.write("/tmp/sms_tosend", "13900000001,first\n13900000002,second\n");
+    // Long enough for the first attempt to end before the modem comes to.
+    start({"--stall-at", cdma ? "^HCMGS" : "+CMGS", "--stall-for", "25000"});
+    ASSERT_TRUE(wait_sent("13900000002\tsecond\\n\n", 120000)) << box.read(LOG);
+    EXPECT_TRUE(wait_exists("/tmp/sms_sending", false));
+    EXPECT_EQ("13900000001\tfirst\\n\n13900000002\tsecond\\n\n", sent());
+    EXPECT_NE(std::string::npos, box.read(LOG).find("Error： no prompt for AT"));
 }
 
 TEST_P(BrenlowSim, MessagesWithoutSenderAreJournaledAndDeleted)
