@@ -41,6 +41,11 @@ struct BrenlowState {
     // Set when a write to the modem failed: the device went away under us.
     bool modem_lost = false;
 
+    // Messages the modem still counted after a scan of its whole store:
+    // unreadable ones. While the count stays at that, passes stop at the
+    // first empty index instead of scanning the store again. -1: none.
+    int unreadable_left = -1;
+
     int alarm_status = 0;
     int failed_counter = 0;
     int succeed_counter = 0;

@@ -106,6 +106,12 @@ void cdma_delete_sms(int index)
     cdma_at_command(cmd, brenlow.cdma_response, 5, AT_QUIET_STOP);
 }
 
+bool cdma_count_sms(int* used, int* total)
+{
+    cdma_at_command("AT$QCPMS?\r", brenlow.cdma_response, 3, AT_QUIET_STOP);
+    return parse_storage_count(brenlow.cdma_response, "$QCPMS:", used, total);
+}
+
 SendReport cdma_send_sms(const char* number, const char* text)
 {
     if (strlen(number) > CDMA_NUMBER_MAX) {

@@ -151,6 +151,12 @@ void gsm_delete_sms(int index)
     gsm_at_command(cmd, brenlow.gsm_response, 5, AT_QUIET_STOP);
 }
 
+bool gsm_count_sms(int* used, int* total)
+{
+    gsm_at_command("AT+CPMS?\r", brenlow.gsm_response, 3, AT_QUIET_STOP);
+    return parse_storage_count(brenlow.gsm_response, "+CPMS:", used, total);
+}
+
 SendReport gsm_send_sms(const char* number, const char* text)
 {
     // A number the destination field cannot hold would be cut into another number.

@@ -53,6 +53,14 @@ void sms_del(int index)
         cdma_delete_sms(index & 0xFF);
 }
 
+bool sms_count(int* used, int* total)
+{
+    bool known = brenlow.sms_mode == SmsMode::Gsm ? gsm_count_sms(used, total) : cdma_count_sms(used, total);
+    if (known)
+        log_print(LOG_DEBUG, "[%s %d] Debug： store holds %d of %d messages", LOG_UNIT, __LINE__, *used, *total);
+    return known;
+}
+
 int bad_number_byte(const char* number)
 {
     if (number[0] == '\0')

@@ -8,6 +8,7 @@
 #include "brenlow_state.h"
 #include "pty_peer.h"
 #include "sandbox.h"
+#include "stored_pdu.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ TEST(AtChannel, UntilFinalWaitsForAWholeResultLineAcrossPauses)
     EXPECT_LT(took, 3000);
 }
 
-TEST(AtAnswer, FinalResultsPromptsAndReportsAreReadFromWholeLines)
+TEST(AtAnswer, FinalResultsPromptsReportsAndCountsAreReadFromWholeLines)
 {
     char line[64];
     EXPECT_EQ(AtResult::Ok, at_final_result("AT+CMGF=0\r\r\nOK\r\n", line, sizeof line));
@@ -171,4 +172,15 @@ TEST(AtAnswer, FinalResultsPromptsAndReportsAreReadFromWholeLines)
     // A prompt the modem has moved on from (an ESC answered after it) is not waiting.
     EXPECT_FALSE(prompt_waiting("\r\n> \r\nOK\r\n"));
     EXPECT_FALSE(prompt_waiting(">"));
+
+    int used = -1, total = -1;
+    EXPECT_TRUE(parse_storage_count("AT+CPMS?\r\r\n+CPMS: \"SM\",3,30,\"ME\",0,255,\"SM\",3,30\r\n\r\nOK\r\n", "+CPMS:",
+                                    &used, &total));
+    EXPECT_EQ(3, used);
+    EXPECT_EQ(30, total);
+    EXPECT_TRUE(parse_storage_count("\r\n$QCPMS: 12,256,12,256\r\n", "$QCPMS:", &used, &total));
+    EXPECT_EQ(12, used);
+    EXPECT_EQ(256, total);
+    for (const char* bad : {"\r\nERROR\r\n", "\r\n+CPMS: \"SM\r\n", "\r\n+CPMS: \"SM\",,30\r\n", "+CPMS: 3", ""})
+        EXPECT_FALSE(parse_storage_count(bad, "+CPMS:", &used, &total)) << bad;
 }

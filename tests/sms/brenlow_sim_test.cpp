@@ -132,6 +132,13 @@ protected:
         return n;
     }
 
+    // A program under the sandbox root, made executable.
+    void script(const std::string& path, const std::string& body)
+    {
+        box.write(path, "#!/bin/sh\n" + body);
+        ASSERT_EQ(0, chmod(box.path(path).c_str(), 0755));
+    }
+
     Sandbox box;
     std::string mode;
     bool cdma = false;
@@ -193,23 +200,24 @@ TEST_P(BrenlowSim, SendersWithoutTheRightGetRecordLinesAndNoSms)
     EXPECT_FALSE(slot_used(2));
 }
 
-TEST_P(BrenlowSim, ScanStopsAtTheFirstEmptySlot)
+TEST_P(BrenlowSim, MessagesBehindEmptySlotsAreReadAndAnEmptyStoreCostsNoRead)
 {
     configure();
     ASSERT_EQ(0, inject(STRANGER, "hello one", 1));
     ASSERT_EQ(0, inject(STRANGER, "hello two", 2));
     ASSERT_EQ(0, inject(STRANGER, "hello four", 4));
+    ASSERT_EQ(0, inject(STRANGER, "hello far", 200));
     start();
-    ASSERT_TRUE(box.wait_for_text(RECORD, "msg: hello two\n", 40000)) << box.read(LOG);
-    // A later pass finds the store still empty at 3 and leaves 4 alone.
-    ASSERT_TRUE(wait_count(LOG, "recvmessage is done", 2, 30000));
+    ASSERT_TRUE(wait_count(RECORD, "Received SMS: ", 4, 60000)) << box.read(LOG);
     std::string record = box.read(RECORD);
-    EXPECT_NE(std::string::npos, record.find(std::string("Received SMS: sender: ") + STRANGER + "; time: "));
-    EXPECT_NE(std::string::npos, record.find("msg: hello one\n"));
-    EXPECT_EQ(std::string::npos, record.find("hello four"));
-    EXPECT_FALSE(slot_used(1));
-    EXPECT_FALSE(slot_used(2));
-    EXPECT_TRUE(slot_used(4));
+    for (const char* text : {"msg: hello one\n", "msg: hello two\n", "msg: hello four\n", "msg: hello far\n"})
+        EXPECT_NE(std::string::npos, record.find(text)) << text;
+    for (int index : {1, 2, 4, 200})
+        EXPECT_TRUE(wait_exists("/simstore/" + std::to_string(index), false)) << index;
+    // Passes over the empty store ask for the count and run no read script.
+    size_t reads = count(box.read(LOG), "command SMS_INDEX=");
+    ASSERT_TRUE(wait_count(LOG, "recvmessage is done", count(box.read(LOG), "recvmessage is done") + 2, 30000));
+    EXPECT_EQ(reads, count(box.read(LOG), "command SMS_INDEX="));
 }
 
 TEST_P(BrenlowSim, SpoolLinesReachThePhone)
@@ -236,6 +244,7 @@ TEST_P(BrenlowSim, SpoolLinesReachThePhone)
 TEST_P(BrenlowSim, LogLinesNameTheirUnitsAsTheyAlwaysHave)
 {
     configure();
+    ASSERT_EQ(0, inject(STRANGER, "units", 1));
     box.write("/tmp/sms_tosend", "13911112222,units\n");
     start();
     ASSERT_TRUE(wait_sent("13911112222\tunits\\n\n", 2 * send_budget_ms(cdma))) << box.read(LOG);
@@ -319,8 +328,8 @@ std::vector<std::string> record_lines(const Sandbox& box)
 bool expected_modem_line(const std::string& line)
 {
     static const std::regex allowed(
-        "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|"
-        "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|"
+        "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|AT\\+CPMS\\?|"
+        "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|AT\\$QCPMS\\?|"
         "AT\\$QCMG[RD]=[0-9]+|PDU [0-9A-Fa-f]+\\^Z|PDU [0-9A-Fa-f]*\\^\\[|\\^\\[");
     return std::regex_match(line, allowed);
 }
@@ -497,6 +506,19 @@ TEST_P(BrenlowSimCommands, HostileDevicePathReachesGcomAsOneLiteralWord)
     // The command logged stays readable: one quoted word, the newline shown escaped.
     EXPECT_NE(std::string::npos, box.read(LOG).find("gcom -d '" + box.root() + "/m;touch a1;$(touch a2)`touch a3`'\\''\"\\nq' -s '"))
         << box.read(LOG);
+}
+
+TEST_P(BrenlowSimCommands, MessageStoredAtTheFreedIndexWhileACommandRunsIsRead)
+{
+    configure();
+    // The modem stores a new message in the lowest free index: the command's own, just freed.
+    script("/etc/system/cell.sh", "'" + sim_bin_path("modemsim") + "' inject --mode gsm --store '" + store +
+                                      "' --from " + STRANGER + " --text 'arrived meanwhile' >/dev/null\necho LTE\n");
+    ASSERT_EQ(0, inject(BOSS, "cellstatus", 0));
+    start();
+    ASSERT_TRUE(wait_sent(std::string(BOSS) + "\tLTE\n", 60000)) << box.read(LOG);
+    ASSERT_TRUE(box.wait_for_text(RECORD, "msg: arrived meanwhile\n", 30000)) << box.read(LOG);
+    EXPECT_TRUE(wait_exists("/simstore/0", false));
 }
 
 INSTANTIATE_TEST_SUITE_P(Gsm, BrenlowSimCommands, ::testing::Values("gsm"),
