@@ -7,6 +7,7 @@
 #include "config.h"
 #include "gsm_alphabet.h"
 #include "log.h"
+#include "receive_hook.h"
 #include "shown_text.h"
 #include "sms_concat.h"
 #include "sms_handler.h"
@@ -96,6 +97,7 @@ void handle_received_text(int index, const char* sender, const char* stamp, cons
     log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
               Shown(sender).c_str(), shown_stamp, Shown(text).c_str());
     record_received_text(sender, text);
+    onreceive_start(sender, shown_stamp, text, index);
     // Deleted once, before its command: a reboot must not find it again,
     // and by the time the command and its reply are done the freed index
     // may hold a new message.

@@ -51,7 +51,7 @@ protected:
                 text += std::string("\toption ") + k + " '" + k + "'\n";
         }
         text += command_extra;
-        text += "config general 'general'\n\toption debug '5'\n";
+        text += "config general 'general'\n\toption debug '5'\n" + general_extra;
         text += rssi.empty() ? "\toption alarmenabled '0'\n" : "\toption alarmenabled '1'\n";
         text += "config rssi 'rssi'\n" + rssi;
         box.uci_package("sms", text);
@@ -140,6 +140,7 @@ protected:
     }
 
     Sandbox box;
+    std::string general_extra; // options of the general section
     std::string mode;
     bool cdma = false;
     std::string device;
@@ -519,6 +520,61 @@ TEST_P(BrenlowSimCommands, MessageStoredAtTheFreedIndexWhileACommandRunsIsRead)
     ASSERT_TRUE(wait_sent(std::string(BOSS) + "\tLTE\n", 60000)) << box.read(LOG);
     ASSERT_TRUE(box.wait_for_text(RECORD, "msg: arrived meanwhile\n", 30000)) << box.read(LOG);
     EXPECT_TRUE(wait_exists("/simstore/0", false));
+}
+
+TEST_P(BrenlowSimCommands, OnReceiveGetsEachMessageOnlyInItsEnvironment)
+{
+    general_extra = "\toption onreceive '" + box.path("/hook.sh") + "'\n";
+    configure("\toption smsack '0'\n");
+    script("/hook.sh", "printf '%s|%s|%s|%s\\n' \"$SMS_SENDER\" \"$SMS_TIME\" \"$SMS_TEXT\" \"$SMS_INDEX\" >> "
+                       "\"$ROUTER_ROOT/hook.out\"\necho \"hook saw $SMS_INDEX\"\necho oops >&2\n");
+    const std::string hostile = "$(touch a1) `touch a2`; touch a3 \" \\";
+    ASSERT_EQ(0, inject(STRANGER, hostile, 1));
+    ASSERT_EQ(0, inject(BOSS, "dio0set", 3));
+    start();
+    ASSERT_TRUE(wait_count("/hook.out", "\n", 2, 40000)) << box.read(LOG);
+    std::string out = box.read("/hook.out");
+    EXPECT_NE(std::string::npos, out.find(std::string(STRANGER) + "|")) << out;
+    EXPECT_NE(std::string::npos, out.find("|" + hostile + "|1\n")) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(std::string(BOSS) + "\\|[0-9]{2}-[0-9]{2}-[0-9]{2} "
+                                                                      "[0-9]{2}:[0-9]{2}:[0-9]{2}\\|dio0set\\|3\n")))
+        << out;
+    for (const char* name : {"/a1", "/a2", "/a3"})
+        EXPECT_FALSE(box.exists(name)) << name;
+    // The command still ran: the hook is beside the inbox, not instead of it.
+    EXPECT_TRUE(box.wait_for_text("/calls.log", "/etc/system/dio.sh 0 1", 10000));
+    ASSERT_TRUE(box.wait_for_text(LOG, "Debug： onreceive: hook saw 3", 10000)) << box.read(LOG);
+    EXPECT_NE(std::string::npos, box.read(LOG).find("Debug： onreceive: oops"));
+}
+
+TEST_P(BrenlowSimCommands, OnReceiveThatHangsIsKilledWithoutHoldingTheInbox)
+{
+    general_extra = "\toption onreceive '" + box.path("/hook.sh") + "'\n";
+    configure("\toption smsack '0'\n");
+    // A child of its own that would outlive it: killed with it.
+    script("/hook.sh", "sleep 300 &\necho $! >> \"$ROUTER_ROOT/hook.pids\"\nwait\n");
+    ASSERT_EQ(0, inject(STRANGER, "first", 1));
+    ASSERT_EQ(0, inject(STRANGER, "second", 2));
+    start();
+    long long begun = now_ms();
+    ASSERT_TRUE(wait_count(RECORD, "Received SMS: ", 2, 30000)) << box.read(LOG);
+    EXPECT_LT(now_ms() - begun, 20000) << "the inbox waited for the hook";
+    ASSERT_TRUE(wait_count(LOG, "still running after 30 s, killed", 2, 60000)) << box.read(LOG);
+    // Gone, or a zombie waiting for whoever took it over to reap it.
+    auto alive = [](const std::string& pid) {
+        std::string stat = command_output("cat /proc/" + pid + "/stat 2>/dev/null");
+        size_t paren = stat.rfind(')');
+        return paren != std::string::npos && stat.compare(paren + 2, 1, "Z") != 0;
+    };
+    std::istringstream pids(box.read("/hook.pids"));
+    int checked = 0;
+    for (std::string pid; std::getline(pids, pid); ++checked) {
+        long long deadline = now_ms() + 5000;
+        while (alive(pid) && now_ms() < deadline)
+            usleep(50000);
+        EXPECT_FALSE(alive(pid)) << "sleep " << pid << " outlived its hook";
+    }
+    EXPECT_EQ(2, checked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gsm, BrenlowSimCommands, ::testing::Values("gsm"),
