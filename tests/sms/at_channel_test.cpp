@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "brenlow_state.h"
 #include "pty_peer.h"
@@ -19,6 +21,20 @@ long long exchange_ms(int fd, const char* cmd, int timeout, int wait_mode)
     long long start = now_ms();
     EXPECT_EQ(0, at_command(fd, cmd, response, timeout, wait_mode));
     return now_ms() - start;
+}
+
+// Plays a modem that answers the first write in pieces, each after its pause.
+std::thread answer_in_pieces(PtyPeer& modem, std::vector<std::pair<int, std::string>> pieces)
+{
+    return std::thread([&modem, pieces] {
+        char buf[64];
+        ssize_t n = read(modem.master(), buf, sizeof buf);
+        (void)n;
+        for (const auto& [pause_ms, text] : pieces) {
+            usleep(pause_ms * 1000);
+            ASSERT_GT(write(modem.master(), text.data(), text.size()), 0);
+        }
+    });
 }
 
 } // namespace
@@ -40,15 +56,8 @@ TEST(AtChannel, AnswerInPartsIsCollectedWithinTheBudget)
 {
     PtyPeer modem;
     ASSERT_TRUE(modem.ok());
-    // The echo comes at once, the result 300 ms after: both belong to one answer.
-    std::thread peer([&] {
-        char buf[64];
-        ssize_t n = read(modem.master(), buf, sizeof buf);
-        (void)n;
-        ASSERT_GT(write(modem.master(), "ATE\r", 4), 0);
-        usleep(500000);
-        ASSERT_GT(write(modem.master(), "\r\nOK\r\n", 6), 0);
-    });
+    // The echo comes at once, the result 500 ms after: both belong to one answer.
+    std::thread peer = answer_in_pieces(modem, {{0, "ATE\r"}, {500, "\r\nOK\r\n"}});
     exchange_ms(modem.slave(), "ATE\r", 3, AT_QUIET_STOP);
     peer.join();
     EXPECT_STREQ("ATE\r\r\nOK\r\n", response);
@@ -133,16 +142,7 @@ TEST(AtChannel, UntilFinalWaitsForAWholeResultLineAcrossPauses)
     PtyPeer modem;
     ASSERT_TRUE(modem.ok());
     // The echo at once, the reference later, the result cut in two.
-    std::thread peer([&] {
-        char buf[64];
-        ssize_t n = read(modem.master(), buf, sizeof buf);
-        (void)n;
-        ASSERT_GT(write(modem.master(), "00AB\x1A", 5), 0);
-        usleep(1500000);
-        ASSERT_GT(write(modem.master(), "\r\n+CMGS: 7\r\n\r\nO", 15), 0);
-        usleep(300000);
-        ASSERT_GT(write(modem.master(), "K\r\n", 3), 0);
-    });
+    std::thread peer = answer_in_pieces(modem, {{0, "00AB\x1A"}, {1500, "\r\n+CMGS: 7\r\n\r\nO"}, {300, "K\r\n"}});
     long long took = exchange_ms(modem.slave(), "00AB\x1A", 15, AT_UNTIL_FINAL);
     peer.join();
     EXPECT_STREQ("00AB\x1A\r\n+CMGS: 7\r\n\r\nOK\r\n", response);
