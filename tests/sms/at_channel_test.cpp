@@ -121,22 +121,6 @@ TEST(AtChannel, LongAnswerIsCutAndTerminated)
     EXPECT_EQ(477u, strlen(response));
 }
 
-TEST(AtChannel, UntilModesEndAtTheAnswerAndWriteWithoutThePause)
-{
-    PtyPeer modem;
-    ASSERT_TRUE(modem.ok());
-    modem.answer_with("\r\n> ");
-    long long took = exchange_ms(modem.slave(), "AT+CMGS=14\r", 5, AT_UNTIL_PROMPT);
-    modem.stop();
-    EXPECT_STREQ("\r\n> ", response);
-    EXPECT_LT(took, 1000);
-    // A final result ends a quiet-stop read too, without the rest of the budget.
-    PtyPeer again;
-    again.answer_with("AT\r\r\nOK\r\n");
-    took = exchange_ms(again.slave(), "AT\r", 3, AT_QUIET_STOP);
-    EXPECT_LT(took, 700);
-}
-
 TEST(AtChannel, UntilFinalWaitsForAWholeResultLineAcrossPauses)
 {
     PtyPeer modem;
