@@ -260,11 +260,14 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
 void onreceive_tend(int wait_ms)
 {
     long long end = monotonic_ms() + wait_ms;
-    for (long long left; (left = end - monotonic_ms()) > 0;) {
+    do {
+        long long left = end - monotonic_ms();
+        if (left < 0)
+            left = 0;
         if (!any_active()) {
             sleep_ms(left);
             return;
         }
         tend_once(left < TEND_STEP_MS ? left : TEND_STEP_MS);
-    }
+    } while (monotonic_ms() < end);
 }

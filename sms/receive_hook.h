@@ -26,6 +26,7 @@ struct HookRun {
 // SMS_TEXT and SMS_INDEX (empty when the message has no store index) are
 // added to its environment. Does nothing when no program is configured.
 void onreceive_start(const char* sender, const char* time, const char* text, int index);
-// Looks after the running programs for wait_ms (a pause of the loop):
-// their output to the log, their end, the kill of the overdue ones.
+// Looks after the running programs for wait_ms (a pause of the loop; 0:
+// once, at once): their output to the log, their end, the kill of the
+// overdue ones.
 void onreceive_tend(int wait_ms);

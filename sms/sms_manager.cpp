@@ -6,6 +6,7 @@
 #include "cdma_sms.h"
 #include "gsm_sms.h"
 #include "log.h"
+#include "receive_hook.h"
 #include "shown_text.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -77,6 +78,9 @@ int bad_number_byte(const char* number)
 
 SendReport sms_send_report(const char* number, const char* text)
 {
+    // A batch of sends can hold the loop for minutes: an overdue onreceive
+    // program is killed between them, not only in the loop's pause.
+    onreceive_tend(0);
     SendReport report;
     int bad = bad_number_byte(number);
     if (bad >= 0) {
