@@ -10,6 +10,7 @@
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
+#include "receive_hook.h"
 #include "rssi_alarm.h"
 #include "serial.h"
 #include "sms_config.h"
@@ -106,7 +107,8 @@ int main(int argc, char** argv)
             poll_strength(args.module_index);
             last_poll = time(nullptr);
         }
-        sleep(LOOP_PAUSE_S);
+        // The pause also serves the onreceive programs still running.
+        onreceive_tend(LOOP_PAUSE_S * 1000);
     }
     if (brenlow.modem_lost)
         log_print(LOG_ERROR, "[%s %d] Error： modem %s stopped taking writes, exiting", LOG_UNIT, __LINE__,

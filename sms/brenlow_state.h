@@ -1,6 +1,7 @@
 // The process-wide state of brenlow, one record for the whole daemon.
 #pragma once
 
+#include "receive_hook.h"
 #include "sms_config.h"
 
 // Modem answer kept per exchange: the longest answer we look into, terminated.
@@ -40,6 +41,14 @@ struct BrenlowState {
 
     // Set when a write to the modem failed: the device went away under us.
     bool modem_lost = false;
+
+    // Messages the modem still counted after a scan of its whole store:
+    // unreadable ones. While the count stays at that, passes stop at the
+    // first empty index instead of scanning the store again. -1: none.
+    int unreadable_left = -1;
+
+    // Programs of the onreceive option still running.
+    HookRun hooks[ONRECEIVE_RUNS_MAX];
 
     int alarm_status = 0;
     int failed_counter = 0;

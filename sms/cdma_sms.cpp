@@ -9,6 +9,7 @@
 #include "cdma_pdu.h"
 #include "config.h"
 #include "log.h"
+#include "pdu_submit.h"
 #include "shown_text.h"
 #include "sms_text.h"
 #include "stored_pdu.h"
@@ -23,10 +24,15 @@ constexpr size_t CDMA_NUMBER_MAX = sizeof(CdmaShortMessage::tpa) - 1;
 // Only the first 160 bytes of a text are sent.
 constexpr size_t CDMA_TEXT_MAX = 160;
 
-int cdma_send_pdumessage(CdmaShortMessage* sm)
+// The acceptance, or the OK after it: the modem took the PDU although its
+// network report did not come in time.
+constexpr const char* CDMA_TAKEN_LINES[] = {"^HCMGS:", "OK", nullptr};
+
+SendReport cdma_send_pdumessage(CdmaShortMessage* sm)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： starting cdma_send_pdumessage", LOG_UNIT, __LINE__);
     static_assert(PDU_TEXT_SIZE >= CDMA_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
+    SendReport report;
     char pdu[PDU_TEXT_SIZE] = {};
     int octets = cdma_encode_pdu(sm, pdu);
     int end = static_cast<int>(strnlen(pdu, sizeof pdu - 2));
@@ -34,30 +40,24 @@ int cdma_send_pdumessage(CdmaShortMessage* sm)
     pdu[end + 1] = '\0';
     log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_UNIT, __LINE__, octets, pdu);
     if (octets == 0)
-        return 0;
+        return report;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
         log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
-        return 0;
+        return report;
     }
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT^HCMGS=%d\r", octets);
     log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
     log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_UNIT, __LINE__, cmd);
-    int length_failed = cdma_at_command(cmd, brenlow.cdma_response, 3, AT_WAIT_FULL);
-    bool refused = str_contains(brenlow.cdma_response, "ERROR");
-    // The PDU goes out even when the length command could not be written.
-    int pdu_failed = cdma_at_command(pdu, brenlow.cdma_response, 5, AT_WAIT_FULL);
-    if (length_failed != 0 || pdu_failed != 0)
-        return 0;
-    // A refusal, the network's failure report or silence is no sent message.
-    if (refused || brenlow.cdma_response[0] == '\0' || str_contains(brenlow.cdma_response, "ERROR") ||
-        str_contains(brenlow.cdma_response, "^HCMGSF")) {
+    const SubmitMode mode = {cdma_at_command, brenlow.cdma_fd, brenlow.cdma_response, 3, 5, AT_UNTIL_REPORT,
+                             CDMA_TAKEN_LINES};
+    SubmitStep step = submit_pdu(mode, cmd, pdu, &report);
+    // A refusal or the network's failure report is no sent message.
+    if (step == SubmitStep::LengthRefused || step == SubmitStep::Refused)
         log_print(LOG_ERROR, "[%s %d] Error： send sms failed, modem answered: %s", LOG_UNIT, __LINE__,
                   Shown(brenlow.cdma_response).c_str());
-        return 0;
-    }
-    return 1;
+    return report;
 }
 
 } // namespace
@@ -106,11 +106,19 @@ void cdma_delete_sms(int index)
     cdma_at_command(cmd, brenlow.cdma_response, 5, AT_QUIET_STOP);
 }
 
-int cdma_send_sms(const char* number, const char* text)
+bool cdma_count_sms(int* used, int* total)
+{
+    cdma_at_command("AT$QCPMS?\r", brenlow.cdma_response, 3, AT_QUIET_STOP);
+    return parse_storage_count(brenlow.cdma_response, "$QCPMS:", used, total);
+}
+
+SendReport cdma_send_sms(const char* number, const char* text)
 {
     if (strlen(number) > CDMA_NUMBER_MAX) {
         log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
-        return 0;
+        SendReport refused;
+        snprintf(refused.answer, sizeof refused.answer, "number too long");
+        return refused;
     }
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);

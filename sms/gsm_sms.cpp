@@ -11,6 +11,7 @@
 #include "gsm_pdu.h"
 #include "gsm_text.h"
 #include "log.h"
+#include "pdu_submit.h"
 #include "sms_config.h"
 #include "sms_text.h"
 #include "stored_pdu.h"
@@ -20,13 +21,15 @@ constexpr char LOG_UNIT[] = "gsm_sms.cpp";
 
 namespace {
 
-int gsm_submit_pdu(char* pdu, int hex_length);
+SendReport gsm_submit_pdu(char* pdu, int hex_length);
 
 // Longest number the SMS-SUBMIT destination field holds (a leading "+" included).
 constexpr size_t GSM_NUMBER_MAX = sizeof(ShortMessage::tpa) - 1;
 constexpr size_t GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
+// The message reference: the modem took the PDU, even if its OK is late.
+constexpr const char* GSM_TAKEN_LINES[] = {"+CMGS:", nullptr};
 
-int gsm_send_pdumessage(ShortMessage* sm)
+SendReport gsm_send_pdumessage(ShortMessage* sm)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage", LOG_UNIT, __LINE__);
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
@@ -36,16 +39,17 @@ int gsm_send_pdumessage(ShortMessage* sm)
 }
 
 // Announces and writes one PDU hex text held in a PDU_TEXT_SIZE buffer (room
-// for the Ctrl-Z it appends); 1 when the modem answered OK.
-int gsm_submit_pdu(char* pdu, int hex_length)
+// for the Ctrl-Z it appends).
+SendReport gsm_submit_pdu(char* pdu, int hex_length)
 {
+    SendReport report;
     int end = static_cast<int>(strlen(pdu));
     if (end + 1 >= PDU_TEXT_SIZE)
-        return 0;
+        return report;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
         log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
-        return 0;
+        return report;
     }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
@@ -53,16 +57,19 @@ int gsm_submit_pdu(char* pdu, int hex_length)
     snprintf(cmd, sizeof cmd, "AT+CMGS=%d\r", gsm_tpdu_length(pdu, hex_length));
     log_print(LOG_DEBUG, "[%s %d] Debug： pdu:%s", LOG_UNIT, __LINE__, pdu);
     log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
-    if (gsm_at_command(cmd, brenlow.gsm_response, 5, AT_WAIT_FULL) != 0) {
+    const SubmitMode mode = {gsm_at_command, brenlow.gsm_fd, brenlow.gsm_response, 5, 15, AT_UNTIL_FINAL,
+                             GSM_TAKEN_LINES};
+    switch (submit_pdu(mode, cmd, pdu, &report)) {
+    case SubmitStep::LengthNotWritten:
         log_print(LOG_ERROR, "[%s %d] Error： send sms cmd error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
-        return 0;
-    }
-    memset(brenlow.gsm_response, 0, sizeof brenlow.gsm_response);
-    if (gsm_at_command(pdu, brenlow.gsm_response, 15, AT_WAIT_FULL) != 0) {
+        break;
+    case SubmitStep::PduNotWritten:
         log_print(LOG_ERROR, "[%s %d] Error： send sms pdu error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
-        return 0;
+        break;
+    default:
+        break;
     }
-    return str_contains(brenlow.gsm_response, "OK");
+    return report;
 }
 
 // Reference of the last text sent in parts; starts from the clock so that a
@@ -70,8 +77,8 @@ int gsm_submit_pdu(char* pdu, int hex_length)
 uint8_t last_concat_ref = static_cast<uint8_t>(time(nullptr));
 
 // The unicode option's send: the GSM alphabet or UCS2, in up to six parts,
-// each its own AT+CMGS; the send fails at the first part the modem refuses.
-int gsm_send_text(const char* number, const char* text)
+// each its own AT+CMGS; the send ends at the first part the modem does not take.
+SendReport gsm_send_text(const char* number, const char* text)
 {
     GsmSubmitParts parts;
     int count = gsm_encode_text(number, text, ++last_concat_ref, &parts);
@@ -79,16 +86,25 @@ int gsm_send_text(const char* number, const char* text)
         log_print(LOG_ERROR, "[%s %d] Error： message to %s longer than %d parts: %d characters dropped", LOG_UNIT,
                   __LINE__, number, GSM_SEND_PARTS_MAX, parts.dropped);
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
+    SendReport report;
     for (int p = 0; p < count; ++p) {
         log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage, part %d of %d", LOG_UNIT, __LINE__, p + 1,
                   count);
         char pdu[PDU_TEXT_SIZE] = {};
         size_t hex_length = strnlen(parts.pdu[p], GSM_PDU_TEXT_MAX);
         memcpy(pdu, parts.pdu[p], hex_length);
-        if (!gsm_submit_pdu(pdu, static_cast<int>(hex_length)))
-            return 0;
+        report = gsm_submit_pdu(pdu, static_cast<int>(hex_length));
+        if (report.outcome != SendOutcome::Sent) {
+            if (count > 1) {
+                // The part is named first; a long answer loses its end.
+                char answer[SEND_ANSWER_SIZE + 40];
+                snprintf(answer, sizeof answer, "part %d of %d: %s", p + 1, count, report.answer);
+                copy_text(report.answer, sizeof report.answer, answer, sizeof answer);
+            }
+            return report;
+        }
     }
-    return 1;
+    return report;
 }
 
 } // namespace
@@ -135,12 +151,20 @@ void gsm_delete_sms(int index)
     gsm_at_command(cmd, brenlow.gsm_response, 5, AT_QUIET_STOP);
 }
 
-int gsm_send_sms(const char* number, const char* text)
+bool gsm_count_sms(int* used, int* total)
+{
+    gsm_at_command("AT+CPMS?\r", brenlow.gsm_response, 3, AT_QUIET_STOP);
+    return parse_storage_count(brenlow.gsm_response, "+CPMS:", used, total);
+}
+
+SendReport gsm_send_sms(const char* number, const char* text)
 {
     // A number the destination field cannot hold would be cut into another number.
     if (strlen(number) > GSM_NUMBER_MAX) {
         log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
-        return 0;
+        SendReport refused;
+        snprintf(refused.answer, sizeof refused.answer, "number too long");
+        return refused;
     }
     if (get_sms_config()->unicode == 1)
         return gsm_send_text(number, text);

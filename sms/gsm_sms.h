@@ -2,6 +2,7 @@
 #pragma once
 
 #include "inbox_message.h"
+#include "sms_manager.h"
 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void gsm_sms_init();
@@ -9,5 +10,7 @@ int gsm_read_sms(int index, InboxMessage* msg);
 // Decodes the PDU line a read script printed into msg.
 void gsm_take_stored(const char* output, InboxMessage* msg);
 void gsm_delete_sms(int index);
-// Non-zero when the modem took the message (every part of a long one).
-int gsm_send_sms(const char* number, const char* text);
+// Messages in the reading store and its capacity; false when the modem did not say.
+bool gsm_count_sms(int* used, int* total);
+// What became of the message: Sent once the modem took every part of it.
+SendReport gsm_send_sms(const char* number, const char* text);

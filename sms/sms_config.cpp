@@ -142,6 +142,7 @@ void prepare_config()
     get_data_int("sms.rssi.failedthres", &c.failedthres);
     get_data_int("sms.rssi.normalthres", &c.normalthres);
     get_data_int("sms.general.unicode", &c.unicode);
+    get_data_str("sms.general.onreceive", c.onreceive, ONRECEIVE_PATH_SIZE);
     load_phone_list();
     brenlow.config_loaded = true;
 }

@@ -7,6 +7,8 @@ constexpr int COMMAND_SLOTS = 19;
 constexpr int KEYWORD_SIZE = 64;
 // Phone number of the list: 16 characters plus the terminator.
 constexpr int PHONE_NUMBER_SIZE = 17;
+// Path of the program run for each received message, terminator included.
+constexpr int ONRECEIVE_PATH_SIZE = 256;
 // Line buffer of the phone file; longer lines are taken in parts.
 constexpr int PHONE_LINE_SIZE = 512;
 
@@ -61,6 +63,8 @@ struct SmsConfig {
     // 1: texts as phones write them (GSM alphabet, Unicode, long messages);
     // absent or 0: septet values and low UCS2 octets as bytes, one PDU each.
     int unicode;
+    // Program run for each received message; empty: none.
+    char onreceive[ONRECEIVE_PATH_SIZE];
 };
 
 struct FieldSpan {

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "gsm_alphabet.h"
 #include "log.h"
+#include "receive_hook.h"
 #include "shown_text.h"
 #include "sms_concat.h"
 #include "sms_handler.h"
@@ -92,9 +93,14 @@ void handle_received_text(int index, const char* sender, const char* stamp, cons
 {
     char digits[INBOX_STAMP_SIZE] = {};
     stamp_digits(stamp, digits, sizeof digits);
+    const char* shown_stamp = format_scts(digits);
     log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
-              Shown(sender).c_str(), format_scts(digits), Shown(text).c_str());
+              Shown(sender).c_str(), shown_stamp, Shown(text).c_str());
     record_received_text(sender, text);
+    onreceive_start(sender, shown_stamp, text, index);
+    // Deleted once, before its command: a reboot must not find it again,
+    // and by the time the command and its reply are done the freed index
+    // may hold a new message.
     if (index >= 0)
         sms_del(index);
     // The handler matches keywords of at most 63 bytes: the record's cut
@@ -108,8 +114,6 @@ void handle_received_text(int index, const char* sender, const char* stamp, cons
     memcpy(msg.text, text, n);
     if (get_sms_config()->enabled == 1)
         cmd_handling(&msg);
-    if (index >= 0)
-        sms_del(index);
 }
 
 void recvmessage()
@@ -119,16 +123,32 @@ void recvmessage()
         return;
     if (config->unicode == 1)
         inbox_flush_due_parts();
+    // With the modem's count, an empty store costs no read at all and a
+    // message behind empty indexes is still found; without it, the scan
+    // stops at the first empty index from 1 on.
+    int used = 0;
+    int total = 0;
+    bool counted = sms_count(&used, &total);
+    if (counted && used == 0) {
+        brenlow.unreadable_left = -1;
+        log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
+        return;
+    }
+    // A store whose unreadable messages were all looked for already is not
+    // scanned whole again until its count changes.
+    bool whole = counted && used != brenlow.unreadable_left;
     // The store index is 8 bits wide; stop before it would wrap to 0 again.
-    for (int index = 0; index <= 255; ++index) {
+    int last = whole && total < 255 ? total : 255;
+    int found = 0;
+    for (int index = 0; index <= last && !(whole && found == used); ++index) {
         InboxMessage msg;
         memset(&msg, 0, sizeof msg);
         if (!sms_read(index, &msg)) {
-            if (index == 0)
+            if (index == 0 || whole)
                 continue;
-            log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
-            return;
+            break;
         }
+        ++found;
         // Without a sender (or a PDU that decodes) a message can be neither
         // answered nor handled; kept, it would hold its slot for ever.
         if (msg.sender[0] == '\0') {
@@ -140,14 +160,13 @@ void recvmessage()
         }
         if (config->unicode == 1 && inbox_take_text(index, &msg))
             continue;
-        char digits[INBOX_STAMP_SIZE] = {};
-        stamp_digits(msg.stamp, digits, sizeof digits);
-        log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
-                  Shown(msg.sender).c_str(), format_scts(digits), Shown(msg.text).c_str());
-        record_received(&msg);
-        sms_del(index);
-        if (config->enabled == 1)
-            cmd_handling(&msg);
-        sms_del(index);
+        handle_received_text(index, msg.sender, msg.stamp, msg.text);
     }
+    if (whole) {
+        brenlow.unreadable_left = found < used ? used - found : -1;
+        if (found < used)
+            log_print(LOG_WARNING, "[%s %d] Warning： modem counts %d messages, %d of them could not be read",
+                      LOG_UNIT, __LINE__, used, used - found);
+    }
+    log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
 }

@@ -6,6 +6,7 @@
 #include "cdma_sms.h"
 #include "gsm_sms.h"
 #include "log.h"
+#include "receive_hook.h"
 #include "shown_text.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -53,6 +54,14 @@ void sms_del(int index)
         cdma_delete_sms(index & 0xFF);
 }
 
+bool sms_count(int* used, int* total)
+{
+    bool known = brenlow.sms_mode == SmsMode::Gsm ? gsm_count_sms(used, total) : cdma_count_sms(used, total);
+    if (known)
+        log_print(LOG_DEBUG, "[%s %d] Debug： store holds %d of %d messages", LOG_UNIT, __LINE__, *used, *total);
+    return known;
+}
+
 int bad_number_byte(const char* number)
 {
     if (number[0] == '\0')
@@ -69,6 +78,9 @@ int bad_number_byte(const char* number)
 
 SendReport sms_send_report(const char* number, const char* text)
 {
+    // A batch of sends can hold the loop for minutes: an overdue onreceive
+    // program is killed between them, not only in the loop's pause.
+    onreceive_tend(0);
     SendReport report;
     int bad = bad_number_byte(number);
     if (bad >= 0) {
@@ -77,16 +89,12 @@ SendReport sms_send_report(const char* number, const char* text)
         snprintf(report.answer, sizeof report.answer, "number refused");
         return report;
     }
-    int sent;
     if (brenlow.sms_mode == SmsMode::Gsm) {
         gsm_sms_init();
-        sent = gsm_send_sms(number, text);
-    } else {
-        cdma_sms_init();
-        sent = cdma_send_sms(number, text);
+        return gsm_send_sms(number, text);
     }
-    report.outcome = sent ? SendOutcome::Sent : SendOutcome::Refused;
-    return report;
+    cdma_sms_init();
+    return cdma_send_sms(number, text);
 }
 
 int sms_send(const char* number, const char* text)

@@ -8,6 +8,9 @@ void sms_manager_init(int cdma_flag, int enabled);
 // 1 when the read script printed something, 0 when it printed nothing.
 int sms_read(int index, InboxMessage* msg);
 void sms_del(int index);
+// Asks the modem how many messages its reading store holds (used) and how
+// many it can (total); false when it did not say.
+bool sms_count(int* used, int* total);
 // What became of one send; the outbox decides from it whether a message may
 // be tried again.
 enum class SendOutcome {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "at_channel.h"
 #include "brenlow_state.h"
 #include "config.h"
 #include "log.h"
@@ -52,6 +53,45 @@ int read_stored_pdu(int index, const char* script, char* output, int size)
     copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output, size);
     log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_UNIT, __LINE__, Shown(output).c_str());
     return output[0] != '\0';
+}
+
+namespace {
+
+// A decimal of 1 to 5 digits at p, which moves past it; -1 when there is none.
+int take_count(const char** p)
+{
+    int value = 0;
+    int digits = 0;
+    for (; **p >= '0' && **p <= '9' && digits < 5; ++*p, ++digits)
+        value = value * 10 + (**p - '0');
+    return digits > 0 ? value : -1;
+}
+
+} // namespace
+
+bool parse_storage_count(const char* answer, const char* tag, int* used, int* total)
+{
+    const char* p = find_line(answer, tag);
+    if (!p)
+        return false;
+    p += strlen(tag);
+    while (*p == ' ')
+        ++p;
+    if (*p == '"') {
+        const char* close = strchr(p + 1, '"');
+        if (!close || close[1] != ',')
+            return false;
+        p = close + 2;
+    }
+    int u = take_count(&p);
+    if (u < 0 || *p++ != ',')
+        return false;
+    int t = take_count(&p);
+    if (t < 0)
+        return false;
+    *used = u;
+    *total = t;
+    return true;
 }
 
 void copy_text(char* out, size_t size, const char* text, size_t field)

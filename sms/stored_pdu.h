@@ -26,6 +26,12 @@ struct StoredDecoders {
 // printed something, 0 when it printed nothing.
 int read_stored_message(int index, const char* script, const StoredDecoders& decoders, InboxMessage* msg);
 
+// Reads the messages used and the capacity of the first memory from the
+// storage query's answer line that starts with tag ("+CPMS:" or "$QCPMS:"),
+// with or without the memory's quoted name in front; false when the answer
+// holds no such line.
+bool parse_storage_count(const char* answer, const char* tag, int* used, int* total);
+
 // Copies a field a decoder filled, trusting no terminator: at most field
 // bytes of text, cut to size, always terminated.
 void copy_text(char* out, size_t size, const char* text, size_t field);

@@ -101,6 +101,32 @@ void append_sent(const std::string& file, const SubmittedMessage& msg)
         close(fd);
 }
 
+// The command as written after "AT", upper case and without blanks; empty
+// when the line holds no "AT" (a modem ignores noise in front of it).
+bool command_text(const std::string& line, std::string& cmd)
+{
+    size_t at = 0;
+    while (at + 1 < line.size() && !(toupper(line[at]) == 'A' && toupper(line[at + 1]) == 'T'))
+        ++at;
+    if (at + 1 >= line.size())
+        return false;
+    cmd.clear();
+    for (size_t i = at + 2; i < line.size(); ++i)
+        if (line[i] != ' ')
+            cmd.push_back(static_cast<char>(toupper(static_cast<unsigned char>(line[i]))));
+    return true;
+}
+
+// The storage query's answer: the first memory's name, then used and total
+// of each of the three, as 27.005 lays it out.
+std::string storage_report(const char* tag, const std::string& store)
+{
+    std::string used = std::to_string(store_count(store));
+    std::string total = std::to_string(STORE_SLOTS);
+    std::string one = used + "," + total;
+    return info(std::string(tag) + ": \"SM\"," + one + ",\"SM\"," + one + ",\"SM\"," + one) + OK;
+}
+
 } // namespace
 
 std::string escape_sent_text(const std::string& text)
@@ -150,6 +176,10 @@ std::string ModemSession::feed(const char* data, size_t n)
             std::string line;
             line.swap(line_);
             record(line);
+            if (stall_trigger(line)) {
+                held_input_.assign(data + i + 1, n - i - 1);
+                return out; // the rest waits for resume()
+            }
             out += run_command(line);
             if (vanish_)
                 return out; // the line is gone: nothing after this is read
@@ -165,18 +195,34 @@ std::string ModemSession::feed(const char* data, size_t n)
     return out;
 }
 
+bool ModemSession::stall_trigger(const std::string& line)
+{
+    std::string cmd;
+    if (opt_.stall_at.empty() || !command_text(line, cmd) || !starts_with(cmd, opt_.stall_at.c_str()) ||
+        ++stall_seen_ != opt_.stall_nth)
+        return false;
+    stalled_line_ = line;
+    stalled_ = true;
+    stall_started_ = true;
+    return true;
+}
+
+std::string ModemSession::resume()
+{
+    if (!stalled_)
+        return "";
+    stalled_ = false;
+    std::string out = run_command(stalled_line_);
+    std::string held;
+    held.swap(held_input_);
+    return out + feed(held.data(), held.size());
+}
+
 std::string ModemSession::run_command(const std::string& line)
 {
-    // A modem waits for "AT" and ignores noise in front of it.
-    size_t at = 0;
-    while (at + 1 < line.size() && !(toupper(line[at]) == 'A' && toupper(line[at + 1]) == 'T'))
-        ++at;
-    if (at + 1 >= line.size())
-        return "";
     std::string cmd;
-    for (size_t i = at + 2; i < line.size(); ++i)
-        if (line[i] != ' ')
-            cmd.push_back(static_cast<char>(toupper(static_cast<unsigned char>(line[i]))));
+    if (!command_text(line, cmd))
+        return "";
 
     if (!opt_.vanish_at.empty() && starts_with(cmd, opt_.vanish_at.c_str()) && ++vanish_seen_ == opt_.vanish_nth) {
         vanish_ = true;
@@ -213,6 +259,8 @@ std::string ModemSession::run_gsm(const std::string& cmd)
         return OK;
     if (cmd == "+CMGF?")
         return info("+CMGF: 0") + OK;
+    if (cmd == "+CPMS?")
+        return storage_report("+CPMS", opt_.store);
     if (starts_with(cmd, "+CPMS=", &arg)) {
         if (!valid_storages(arg))
             return cms_error(302);
@@ -240,6 +288,8 @@ std::string ModemSession::run_cdma(const std::string& cmd)
         return OK;
     if (cmd == "+SMSMODE?")
         return info("+SMSMODE: 1") + OK;
+    if (cmd == "$QCPMS?")
+        return storage_report("$QCPMS", opt_.store);
     if (starts_with(cmd, "$QCPMS=", &arg)) {
         if (!valid_storages(arg))
             return cms_error(302);

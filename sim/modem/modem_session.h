@@ -19,6 +19,11 @@ struct ModemOptions {
     // starts with vanish_at (as written after "AT", e.g. "+CMGS") arrives.
     std::string vanish_at;
     int vanish_nth = 1;
+    // The modem stops answering (its line stays) when the stall_nth command
+    // that starts with stall_at arrives; resume() then carries that command
+    // and everything written meanwhile out in order.
+    std::string stall_at;
+    int stall_nth = 1;
 };
 
 // The sent-file form of a text: newlines and carriage returns written as
@@ -41,6 +46,18 @@ public:
         vanish_ = false;
         return v;
     }
+    // True once when the modem has just stalled (stall_at reached).
+    bool take_stall()
+    {
+        bool v = stall_started_;
+        stall_started_ = false;
+        return v;
+    }
+    bool stalled() const { return stalled_; }
+    // Bytes written to a stalled modem wait, unread, for resume().
+    void hold(const char* data, size_t n) { held_input_.append(data, n); }
+    // Ends a stall: answers the command it began at, then whatever was held.
+    std::string resume();
     // A modem that came back starts as after power-on: no half-received input.
     void power_on()
     {
@@ -62,6 +79,7 @@ private:
     enum class Input { Line, Pdu };
 
     std::string run_command(const std::string& line);
+    bool stall_trigger(const std::string& line);
     std::string run_gsm(const std::string& cmd);
     std::string run_cdma(const std::string& cmd);
     std::string read_slot(const std::string& arg, const char* tag);
@@ -82,6 +100,11 @@ private:
     int reference_ = 0;
     int vanish_seen_ = 0;
     bool vanish_ = false;
+    int stall_seen_ = 0;
+    bool stall_started_ = false;
+    bool stalled_ = false;
+    std::string stalled_line_; // the command the stall began at
+    std::string held_input_;
     std::string pdu_raw_; // the PDU entry as received, for the record
     std::set<std::string> read_; // "index:pdu" of messages shown once (status read)
 };

@@ -2,7 +2,7 @@
 // received messages into its store.
 //
 //   modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]
-//            [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS]
+//            [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS] [--stall-at CMD[:N]] [--stall-for MS]
 //   modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT
 //            [--index N] [--ucs2] [--time "YY/MM/DD,hh:mm:ss[+zz]"] [--smsc NUMBER]
 //            [--concat REF/TOTAL/SEQ]
@@ -47,16 +47,18 @@ void on_signal(int)
 
 struct Args {
     std::string mode, device, store, sent, log, from, text, time, index, concat, smsc = DEFAULT_SMSC;
-    std::string record, vanish_at;
+    std::string record, vanish_at, stall_at;
     long send_delay_ms = 0;
     long vanish_for_ms = 1000;
+    long stall_for_ms = 1000;
     bool ucs2 = false;
 };
 
 int usage()
 {
     fputs("usage: modemsim --mode gsm|cdma --device LINK --store DIR [--sent FILE] [--log FILE] [--send-delay MS]\n"
-          "                [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS]\n"
+          "                [--record FILE] [--vanish-at CMD[:N]] [--vanish-for MS] [--stall-at CMD[:N]]\n"
+          "                [--stall-for MS]\n"
           "       modemsim inject --mode gsm|cdma --store DIR --from NUMBER --text TEXT [--index N] [--ucs2]\n"
           "                [--time \"YY/MM/DD,hh:mm:ss[+zz]\"] [--smsc NUMBER] [--concat REF/TOTAL/SEQ]\n",
           stderr);
@@ -100,6 +102,10 @@ bool parse_args(int argc, char** argv, int first, Args& a)
             a.vanish_at = val;
         else if (opt == "--vanish-for")
             a.vanish_for_ms = strtol(val.c_str(), nullptr, 10);
+        else if (opt == "--stall-at")
+            a.stall_at = val;
+        else if (opt == "--stall-for")
+            a.stall_for_ms = strtol(val.c_str(), nullptr, 10);
         else if (opt == "--concat")
             a.concat = val;
         else if (opt == "--smsc")
@@ -192,6 +198,19 @@ void log_traffic(FILE* log, const char* dir, const char* data, size_t n)
     }
     fputc('\n', log);
     fflush(log);
+}
+
+// CMD[:N] of --vanish-at and --stall-at: the command in upper case, N into nth.
+std::string command_trigger(std::string value, int& nth)
+{
+    size_t colon = value.rfind(':');
+    if (colon != std::string::npos) {
+        nth = atoi(value.c_str() + colon + 1);
+        value.resize(colon);
+    }
+    for (char& c : value)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return value;
 }
 
 void log_note(FILE* log, const char* note)
@@ -311,16 +330,10 @@ int serve_main(const Args& a)
     int openers = 0;
 
     opt.record_file = a.record;
-    std::string vanish = a.vanish_at;
-    size_t colon = vanish.rfind(':');
-    if (colon != std::string::npos) {
-        opt.vanish_nth = atoi(vanish.c_str() + colon + 1);
-        vanish.resize(colon);
-    }
-    for (char& c : vanish)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    opt.vanish_at = vanish;
+    opt.vanish_at = command_trigger(a.vanish_at, opt.vanish_nth);
+    opt.stall_at = command_trigger(a.stall_at, opt.stall_nth);
     ModemSession session(opt);
+    long long stall_ends = 0;
     char buf[512];
     // A submission's result waiting for its network delay.
     std::string held;
@@ -333,6 +346,22 @@ int serve_main(const Args& a)
                 log_traffic(log, ">>", held.data(), held.size());
                 write_all(line.master, held);
                 held.clear();
+            } else if (left < wait_ms) {
+                wait_ms = static_cast<int>(left);
+            }
+        }
+        if (session.stalled()) {
+            long long left = stall_ends - now_ms();
+            if (left <= 0) {
+                log_note(log, "modem resumes");
+                std::string out = session.resume();
+                log_traffic(log, ">>", out.data(), out.size());
+                write_all(line.master, out);
+                std::string result = session.take_send_result();
+                if (!result.empty()) {
+                    held = result;
+                    held_due = now_ms() + a.send_delay_ms;
+                }
             } else if (left < wait_ms) {
                 wait_ms = static_cast<int>(left);
             }
@@ -364,10 +393,20 @@ int serve_main(const Args& a)
             continue;
         }
         log_traffic(log, "<<", buf, static_cast<size_t>(n));
+        if (session.stalled()) {
+            session.hold(buf, static_cast<size_t>(n));
+            continue;
+        }
         std::string out = session.feed(buf, static_cast<size_t>(n));
         if (!out.empty()) {
             log_traffic(log, ">>", out.data(), out.size());
             write_all(line.master, out);
+        }
+        if (session.take_stall()) {
+            // Busy or wedged, as USB sticks are under load: the line stays,
+            // nothing is answered, and what arrives is kept for later.
+            log_note(log, "modem stalls");
+            stall_ends = now_ms() + a.stall_for_ms;
         }
         if (session.take_vanish()) {
             // Pulled from the bus: the hosts' descriptors die, the node goes,

@@ -51,7 +51,7 @@ protected:
                 text += std::string("\toption ") + k + " '" + k + "'\n";
         }
         text += command_extra;
-        text += "config general 'general'\n\toption debug '5'\n";
+        text += "config general 'general'\n\toption debug '5'\n" + general_extra;
         text += rssi.empty() ? "\toption alarmenabled '0'\n" : "\toption alarmenabled '1'\n";
         text += "config rssi 'rssi'\n" + rssi;
         box.uci_package("sms", text);
@@ -132,7 +132,15 @@ protected:
         return n;
     }
 
+    // A program under the sandbox root, made executable.
+    void script(const std::string& path, const std::string& body)
+    {
+        box.write(path, "#!/bin/sh\n" + body);
+        ASSERT_EQ(0, chmod(box.path(path).c_str(), 0755));
+    }
+
     Sandbox box;
+    std::string general_extra; // options of the general section
     std::string mode;
     bool cdma = false;
     std::string device;
@@ -194,23 +202,24 @@ TEST_P(BrenlowSim, SendersWithoutTheRightGetRecordLinesAndNoSms)
     EXPECT_FALSE(slot_used(2));
 }
 
-TEST_P(BrenlowSim, ScanStopsAtTheFirstEmptySlot)
+TEST_P(BrenlowSim, MessagesBehindEmptySlotsAreReadAndAnEmptyStoreCostsNoRead)
 {
     configure();
     ASSERT_EQ(0, inject(STRANGER, "hello one", 1));
     ASSERT_EQ(0, inject(STRANGER, "hello two", 2));
     ASSERT_EQ(0, inject(STRANGER, "hello four", 4));
+    ASSERT_EQ(0, inject(STRANGER, "hello far", 200));
     start();
-    ASSERT_TRUE(box.wait_for_text(RECORD, "msg: hello two\n", 40000)) << box.read(LOG);
-    // A later pass finds the store still empty at 3 and leaves 4 alone.
-    ASSERT_TRUE(wait_count(LOG, "recvmessage is done", 2, 30000));
+    ASSERT_TRUE(wait_count(RECORD, "Received SMS: ", 4, 60000)) << box.read(LOG);
     std::string record = box.read(RECORD);
-    EXPECT_NE(std::string::npos, record.find(std::string("Received SMS: sender: ") + STRANGER + "; time: "));
-    EXPECT_NE(std::string::npos, record.find("msg: hello one\n"));
-    EXPECT_EQ(std::string::npos, record.find("hello four"));
-    EXPECT_FALSE(slot_used(1));
-    EXPECT_FALSE(slot_used(2));
-    EXPECT_TRUE(slot_used(4));
+    for (const char* text : {"msg: hello one\n", "msg: hello two\n", "msg: hello four\n", "msg: hello far\n"})
+        EXPECT_NE(std::string::npos, record.find(text)) << text;
+    for (int index : {1, 2, 4, 200})
+        EXPECT_TRUE(wait_exists("/simstore/" + std::to_string(index), false)) << index;
+    // Passes over the empty store ask for the count and run no read script.
+    size_t reads = count(box.read(LOG), "command SMS_INDEX=");
+    ASSERT_TRUE(wait_count(LOG, "recvmessage is done", count(box.read(LOG), "recvmessage is done") + 2, 30000));
+    EXPECT_EQ(reads, count(box.read(LOG), "command SMS_INDEX="));
 }
 
 TEST_P(BrenlowSim, SpoolLinesReachThePhone)
@@ -237,6 +246,7 @@ TEST_P(BrenlowSim, SpoolLinesReachThePhone)
 TEST_P(BrenlowSim, LogLinesNameTheirUnitsAsTheyAlwaysHave)
 {
     configure();
+    ASSERT_EQ(0, inject(STRANGER, "units", 1));
     box.write("/tmp/sms_tosend", "13911112222,units\n");
     start();
     ASSERT_TRUE(wait_sent("13911112222\tunits\\n\n", 2 * send_budget_ms(cdma))) << box.read(LOG);
@@ -320,8 +330,8 @@ std::vector<std::string> record_lines(const Sandbox& box)
 bool expected_modem_line(const std::string& line)
 {
     static const std::regex allowed(
-        "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|"
-        "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|"
+        "AT\\+CMGF=0|AT\\+CPMS=\"SM\",\"ME\",\"SM\"|AT\\+CNMI=2,1|AT\\+CMG[SRD]=[0-9]+|AT\\+CPMS\\?|"
+        "AT\\$QCMGF=0|AT\\+SMSMODE=1|AT\\$QCPMS=\"SM\",\"SM\",\"SM\"|AT\\$QCNMI=2,1|AT\\^HCMGS=[0-9]+|AT\\$QCPMS\\?|"
         "AT\\$QCMG[RD]=[0-9]+|PDU [0-9A-Fa-f]+\\^Z|PDU [0-9A-Fa-f]*\\^\\[|\\^\\[");
     return std::regex_match(line, allowed);
 }
@@ -393,11 +403,12 @@ TEST_P(BrenlowSim, FailedSendIsTriedThreeTimesThenReportedFailed)
     EXPECT_EQ("13900000002\tafter\\n\n", sent());
 }
 
-TEST_P(BrenlowSim, KillAfterThePromptDoesNotGarbleTheNextSubmission)
+TEST_P(BrenlowSim, KillBeforeThePromptDoesNotGarbleTheNextSubmission)
 {
     configure();
     box.write("/tmp/sms_tosend", "13900000001,once only\n");
-    start();
+    // A slow prompt: the modem asks for the PDU after the process is gone.
+    start({"--stall-at", cdma ? "^HCMGS" : "+CMGS", "--stall-for", "2000"});
     ASSERT_TRUE(box.wait_for_text("/modem.record", cdma ? "AT^HCMGS=" : "AT+CMGS=", send_budget_ms(cdma)));
     box.stop(daemon, 9);
     box.wait_exit(daemon, 10000);
@@ -411,6 +422,18 @@ TEST_P(BrenlowSim, KillAfterThePromptDoesNotGarbleTheNextSubmission)
         cancelled = cancelled || line.find("^[") != std::string::npos;
     }
     EXPECT_TRUE(cancelled);
+}
+
+TEST_P(BrenlowSim, StalledModemDeliversEachLineOnce)
+{
+    configure();
+    box.write("/tmp/sms_tosend", "13900000001,first\n13900000002,second\n");
+    // Long enough for the first attempt to end before the modem comes to.
+    start({"--stall-at", cdma ? "^HCMGS" : "+CMGS", "--stall-for", "25000"});
+    ASSERT_TRUE(wait_sent("13900000002\tsecond\\n\n", 120000)) << box.read(LOG);
+    EXPECT_TRUE(wait_exists("/tmp/sms_sending", false));
+    EXPECT_EQ("13900000001\tfirst\\n\n13900000002\tsecond\\n\n", sent());
+    EXPECT_NE(std::string::npos, box.read(LOG).find("Error： no prompt for AT"));
 }
 
 TEST_P(BrenlowSim, MessagesWithoutSenderAreJournaledAndDeleted)
@@ -485,6 +508,74 @@ TEST_P(BrenlowSimCommands, HostileDevicePathReachesGcomAsOneLiteralWord)
     // The command logged stays readable: one quoted word, the newline shown escaped.
     EXPECT_NE(std::string::npos, box.read(LOG).find("gcom -d '" + box.root() + "/m;touch a1;$(touch a2)`touch a3`'\\''\"\\nq' -s '"))
         << box.read(LOG);
+}
+
+TEST_P(BrenlowSimCommands, MessageStoredAtTheFreedIndexWhileACommandRunsIsRead)
+{
+    configure();
+    // The modem stores a new message in the lowest free index: the command's own, just freed.
+    script("/etc/system/cell.sh", "'" + sim_bin_path("modemsim") + "' inject --mode gsm --store '" + store +
+                                      "' --from " + STRANGER + " --text 'arrived meanwhile' >/dev/null\necho LTE\n");
+    ASSERT_EQ(0, inject(BOSS, "cellstatus", 0));
+    start();
+    ASSERT_TRUE(wait_sent(std::string(BOSS) + "\tLTE\n", 60000)) << box.read(LOG);
+    ASSERT_TRUE(box.wait_for_text(RECORD, "msg: arrived meanwhile\n", 30000)) << box.read(LOG);
+    EXPECT_TRUE(wait_exists("/simstore/0", false));
+}
+
+TEST_P(BrenlowSimCommands, OnReceiveGetsEachMessageOnlyInItsEnvironment)
+{
+    general_extra = "\toption onreceive '" + box.path("/hook.sh") + "'\n";
+    configure("\toption smsack '0'\n");
+    script("/hook.sh", "printf '%s|%s|%s|%s\\n' \"$SMS_SENDER\" \"$SMS_TIME\" \"$SMS_TEXT\" \"$SMS_INDEX\" >> "
+                       "\"$ROUTER_ROOT/hook.out\"\necho \"hook saw $SMS_INDEX\"\necho oops >&2\n");
+    const std::string hostile = "$(touch a1) `touch a2`; touch a3 \" \\";
+    ASSERT_EQ(0, inject(STRANGER, hostile, 1));
+    ASSERT_EQ(0, inject(BOSS, "dio0set", 3));
+    start();
+    ASSERT_TRUE(wait_count("/hook.out", "\n", 2, 40000)) << box.read(LOG);
+    std::string out = box.read("/hook.out");
+    EXPECT_NE(std::string::npos, out.find(std::string(STRANGER) + "|")) << out;
+    EXPECT_NE(std::string::npos, out.find("|" + hostile + "|1\n")) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(std::string(BOSS) + "\\|[0-9]{2}-[0-9]{2}-[0-9]{2} "
+                                                                      "[0-9]{2}:[0-9]{2}:[0-9]{2}\\|dio0set\\|3\n")))
+        << out;
+    for (const char* name : {"/a1", "/a2", "/a3"})
+        EXPECT_FALSE(box.exists(name)) << name;
+    // The command still ran: the hook is beside the inbox, not instead of it.
+    EXPECT_TRUE(box.wait_for_text("/calls.log", "/etc/system/dio.sh 0 1", 10000));
+    ASSERT_TRUE(box.wait_for_text(LOG, "Debug： onreceive: hook saw 3", 10000)) << box.read(LOG);
+    EXPECT_NE(std::string::npos, box.read(LOG).find("Debug： onreceive: oops"));
+}
+
+TEST_P(BrenlowSimCommands, OnReceiveThatHangsIsKilledWithoutHoldingTheInbox)
+{
+    general_extra = "\toption onreceive '" + box.path("/hook.sh") + "'\n";
+    configure("\toption smsack '0'\n");
+    // A child of its own that would outlive it: killed with it.
+    script("/hook.sh", "sleep 300 &\necho $! >> \"$ROUTER_ROOT/hook.pids\"\nwait\n");
+    ASSERT_EQ(0, inject(STRANGER, "first", 1));
+    ASSERT_EQ(0, inject(STRANGER, "second", 2));
+    start();
+    long long begun = now_ms();
+    ASSERT_TRUE(wait_count(RECORD, "Received SMS: ", 2, 30000)) << box.read(LOG);
+    EXPECT_LT(now_ms() - begun, 20000) << "the inbox waited for the hook";
+    ASSERT_TRUE(wait_count(LOG, "still running after 30 s, killed", 2, 60000)) << box.read(LOG);
+    // Gone, or a zombie waiting for whoever took it over to reap it.
+    auto alive = [](const std::string& pid) {
+        std::string stat = command_output("cat /proc/" + pid + "/stat 2>/dev/null");
+        size_t paren = stat.rfind(')');
+        return paren != std::string::npos && stat.compare(paren + 2, 1, "Z") != 0;
+    };
+    std::istringstream pids(box.read("/hook.pids"));
+    int checked = 0;
+    for (std::string pid; std::getline(pids, pid); ++checked) {
+        long long deadline = now_ms() + 5000;
+        while (alive(pid) && now_ms() < deadline)
+            usleep(50000);
+        EXPECT_FALSE(alive(pid)) << "sleep " << pid << " outlived its hook";
+    }
+    EXPECT_EQ(2, checked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gsm, BrenlowSimCommands, ::testing::Values("gsm"),

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sandbox.h"
@@ -86,6 +87,12 @@ protected:
 
 TEST_P(BrenlowUnicode, PartsAreHeldAcrossARestartAndHandledOnceJoined)
 {
+    // The owner's program sees the joined text once.
+    box.uci_package("sms", "config command 'command'\n\toption enabled '1'\n\toption smsack '1'\n"
+                           "config general 'general'\n\toption debug '5'\n\toption unicode '1'\n"
+                           "\toption onreceive '" + box.path("/hook.sh") + "'\n");
+    box.write("/hook.sh", "#!/bin/sh\nprintf '%s|%s\\n' \"$SMS_TEXT\" \"$SMS_INDEX\" >> \"$ROUTER_ROOT/hook.out\"\n");
+    ASSERT_EQ(0, chmod(box.path("/hook.sh").c_str(), 0755));
     // Part 3 and part 1 first; part 2 (Unicode, the others GSM alphabet) after a restart.
     ASSERT_EQ(0, inject(STRANGER, "end €", 0, "77/3/3"));
     ASSERT_EQ(0, inject(STRANGER, "Grüße @home, ", 1, "77/3/1"));
@@ -114,6 +121,8 @@ TEST_P(BrenlowUnicode, PartsAreHeldAcrossARestartAndHandledOnceJoined)
     EXPECT_EQ("", box.read(PARTS));
     EXPECT_EQ(1u, count(box.read(RECORD), "Received SMS"));
     EXPECT_EQ(1u, count(box.read(RECORD), "is not configured"));
+    ASSERT_TRUE(box.wait_for_text("/hook.out", "\n", 10000)) << box.read(LOG);
+    EXPECT_EQ(joined + "|0\n", box.read("/hook.out"));
 }
 
 TEST_P(BrenlowUnicode, OverduePartsAreHandledWithAWarning)

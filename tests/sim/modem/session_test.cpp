@@ -132,6 +132,41 @@ TEST_F(SessionTest, VanishesAtTheChosenCommandAndComesBackFresh)
     EXPECT_EQ(s.feed("AT\r", 3), "AT\r\r\nOK\r\n");
 }
 
+TEST_F(SessionTest, StallsAtTheChosenCommandThenCarriesOutWhatWasWritten)
+{
+    opt_.stall_at = "+CMGS";
+    ModemSession s(opt_);
+    s.feed("ATE0\r", 5);
+    std::string pdu = "00110005810180F60000AA03618518\x1A";
+    // The stalled command and what follows it in the same write wait.
+    std::string first = "AT+CMGS=14\r" + pdu;
+    EXPECT_EQ(s.feed(first.data(), first.size()), "");
+    EXPECT_TRUE(s.take_stall());
+    EXPECT_TRUE(s.stalled());
+    std::string again = "AT+CMGS=14\r" + pdu + "AT+CMGS=14\r\x1B";
+    s.hold(again.data(), again.size());
+    EXPECT_EQ(sent(), "");
+    // Every submission written to the stalled modem goes out; the cancelled one does not.
+    EXPECT_EQ(s.resume(), "\r\n> \r\n+CMGS: 1\r\n\r\nOK\r\n\r\n> \r\n+CMGS: 2\r\n\r\nOK\r\n\r\n> \r\nOK\r\n");
+    EXPECT_EQ(sent(), "10086\ta\\nb\n10086\ta\\nb\n");
+    EXPECT_FALSE(s.stalled());
+    EXPECT_FALSE(s.take_stall());
+    EXPECT_EQ(s.feed("AT+CMGS=14\r", 11), "\r\n> "); // the stall came once
+}
+
+TEST_F(SessionTest, StorageQueryCountsTheStoredMessages)
+{
+    store_write(dir_, 3, "00");
+    store_write(dir_, 9, "00");
+    ModemSession gsm(opt_);
+    gsm.feed("ATE0\r", 5);
+    EXPECT_EQ(gsm.feed("AT+CPMS?\r", 9), "\r\n+CPMS: \"SM\",2,256,\"SM\",2,256,\"SM\",2,256\r\n\r\nOK\r\n");
+    opt_.mode = ModemMode::Cdma;
+    ModemSession cdma(opt_);
+    cdma.feed("ATE0\r", 5);
+    EXPECT_EQ(cdma.feed("AT$QCPMS?\r", 10), "\r\n$QCPMS: \"SM\",2,256,\"SM\",2,256,\"SM\",2,256\r\n\r\nOK\r\n");
+}
+
 TEST_F(SessionTest, BrokenModemAnswersErrorAndFailsEverySubmission)
 {
     opt_.mode = ModemMode::Cdma;

@@ -128,6 +128,12 @@ uci commit sms
 svc brenlow start
 [ "$(logged "option sms.general.module '7' is not range(1,2), not started")" = 1 ] || fail "bad module not logged once"
 alive brenlow modem1 && fail "brenlow started with a bad module"
+uci set sms.general.module=1
+uci set sms.general.onreceive="/$(printf '%0300d' 0)"
+uci commit sms
+svc brenlow start
+[ "$(logged "is not maxlength(254), not started")" = 1 ] || fail "overlong onreceive not logged once"
+alive brenlow modem1 && fail "brenlow started with an onreceive path it would cut"
 
 # moskar: settings in procd's data, so its own writes restart nothing.
 cp "$src/openwrt/files/moskar.config" "$root/etc/config/moskar"

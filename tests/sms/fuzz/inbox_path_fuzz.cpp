@@ -1,14 +1,17 @@
 // The line a read script prints, through the decoder of the mode into the
 // journal: one message always makes exactly one journal line. The first byte
-// picks the mode (odd: CDMA).
+// picks the mode (odd: CDMA). The same bytes, as a modem's answer, go through
+// the readers of its verdict and its message count.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "at_channel.h"
 #include "brenlow_state.h"
 #include "cdma_sms.h"
 #include "fuzz_setup.h"
 #include "gsm_sms.h"
+#include "sms_manager.h"
 #include "sms_spool.h"
 #include "stored_pdu.h"
 
@@ -20,6 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool cdma = data[0] & 1;
     brenlow.sms_mode = cdma ? SmsMode::Cdma : SmsMode::Gsm;
     // The read output is the script's first line, its newline removed.
+    std::string answer(reinterpret_cast<const char*>(data + 1), size - 1);
+    answer = answer.substr(0, answer.find('\0'));
+    char line[SEND_ANSWER_SIZE];
+    int used = 0, total = 0;
+    at_final_result(answer.c_str(), line, sizeof line);
+    cdma_submit_report(answer.c_str(), line, sizeof line);
+    if (parse_storage_count(answer.c_str(), cdma ? "$QCPMS:" : "+CPMS:", &used, &total) && (used < 0 || total < 0))
+        abort();
     std::string output = fuzz::as_line(data + 1, size - 1, READ_OUTPUT_SIZE - 1);
     output = output.substr(0, output.find('\n'));
     copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output.c_str(), output.size());
