@@ -63,14 +63,7 @@ protected:
         box.write("/faketime", offset);
     }
     size_t resets() { return count("set new endtime and clear used"); }
-    size_t count(const std::string& needle)
-    {
-        std::string log = box.read("/var/log/mk.log");
-        size_t n = 0;
-        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
-            ++n;
-        return n;
-    }
+    size_t count(const std::string& needle) { return count_of(box.read("/var/log/mk.log"), needle); }
     std::string section(const char* name, long long endtime, long long used)
     {
         return std::string("config traffic '") + name + "'\n" +

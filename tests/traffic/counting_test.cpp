@@ -15,14 +15,6 @@ using namespace moskar_test;
 
 constexpr long long GIB = 1LL << 30;
 
-size_t count_of(const std::string& text, const std::string& needle)
-{
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-        ++n;
-    return n;
-}
-
 TEST_F(MoskarTest, SixGibibytesAreCountedAsTheKernelCountsThem)
 {
     if (!make_net())

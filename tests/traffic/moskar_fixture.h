@@ -20,6 +20,15 @@ constexpr int CYCLE_MS = 3000;
 // Generous: the machine is shared and every cycle starts several uci processes.
 constexpr int WAIT_MS = 8 * CYCLE_MS;
 
+// How often needle occurs in text.
+inline size_t count_of(const std::string& text, const std::string& needle)
+{
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
 inline bool run_quiet(const std::string& cmd)
 {
     return system((cmd + " >/dev/null 2>&1").c_str()) == 0;
@@ -216,15 +225,7 @@ protected:
         stat(box.path("/etc/config/moskar").c_str(), &st);
         return st.st_ino;
     }
-    int harnd_stops()
-    {
-        std::string calls = box.calls();
-        int n = 0;
-        for (size_t at = calls.find("/etc/init.d/harnd stop"); at != std::string::npos;
-             at = calls.find("/etc/init.d/harnd stop", at + 1))
-            ++n;
-        return n;
-    }
+    int harnd_stops() { return static_cast<int>(count_of(box.calls(), "/etc/init.d/harnd stop")); }
 
     Sandbox box;
     TestNet net;
