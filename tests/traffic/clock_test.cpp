@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <glob.h>
@@ -50,9 +51,12 @@ protected:
             return false;
         }
         set_clock(wall);
+        // Under AddressSanitizer the preloaded library comes before its runtime.
+        const char* asan = getenv("ASAN_OPTIONS");
+        std::string asan_options = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0";
         return start_in_net(net.if_a, instance,
                             {"LD_PRELOAD=" + lib, "FAKETIME_TIMESTAMP_FILE=" + box.path("/faketime"),
-                             "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC0"}) > 0;
+                             "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC0", asan_options}) > 0;
     }
     // Steps the daemon's wall clock to wall, as NTP or a bad time source does.
     void set_clock(long long wall)
