@@ -202,28 +202,6 @@ TEST_F(TimeUpTest, EndIn2106IsWrittenWhole)
     }
 }
 
-// The clock passed an end early and came back: the change is taken back, once.
-TEST_F(TimeUpTest, ClockBackBeforeAPassedEndTakesTheChangeBack)
-{
-    TrafficSettings& s = state.settings;
-    snprintf(s.period, sizeof s.period, "month");
-    s.start_month = 1;
-    s.endtime = local(2025, 7, 1);
-    state.clock.unplaced = 0;
-    check_time_up(state, local(2040, 6, 15));
-    EXPECT_EQ(s.endtime, local(2040, 7, 1));
-    s.used = 40;
-    s.alarmsent = 0;
-    bring_end_back(state, local(2025, 6, 10), false);
-    EXPECT_EQ(s.endtime, local(2025, 7, 1));
-    EXPECT_EQ(s.used, 163);
-    EXPECT_EQ(s.alarmsent, 80);
-    // Nothing left to take back; the end stays.
-    bring_end_back(state, local(2025, 6, 10), false);
-    EXPECT_EQ(s.used, 163);
-    EXPECT_EQ(s.endtime, local(2025, 7, 1));
-}
-
 // An end from a clock that ran years ahead comes back to the clock's period;
 // one a changed setting would give stays, to be passed as usual.
 TEST_F(TimeUpTest, FarEndMovesBackAndNearOneStays)
