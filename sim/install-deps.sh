@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libpcap-dev
           socat gpsd gpsd-clients tcpdump iproute2 clang libclang-rt-14-dev procps
-          shellcheck busybox)
+          shellcheck busybox faketime pkg-config libjson-c-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

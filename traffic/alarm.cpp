@@ -1,5 +1,6 @@
 #include "alarm.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -19,15 +20,19 @@ constexpr long long BYTES_PER_MB = 1000000;
 
 } // namespace
 
-long long alarm_threshold_kb(int datamax, int percent)
+long long alarm_threshold_kb(long long datamax, long long percent)
 {
-    return 10LL * datamax * percent;
+    long long threshold;
+    if (__builtin_mul_overflow(datamax, percent, &threshold) || __builtin_mul_overflow(threshold, 10, &threshold))
+        return LLONG_MAX;
+    return threshold;
 }
 
-int format_alarm_line(char* out, size_t size, const char* number, const char* hostname, int datamax, long long used)
+int format_alarm_line(char* out, size_t size, const char* number, const char* hostname, long long datamax,
+                      long long used)
 {
-    int n = snprintf(out, size, "%s,%s Traffic Limit Alarm: max data:%dMB. used:%dMB\n", number, hostname, datamax,
-                     static_cast<int>(used / BYTES_PER_MB));
+    int n = snprintf(out, size, "%s,%s Traffic Limit Alarm: max data:%lldMB. used:%lldMB\n", number, hostname, datamax,
+                     used / BYTES_PER_MB);
     if (n < 0 || size < 2) {
         if (size > 0)
             out[0] = '\0';
@@ -45,7 +50,7 @@ void check_alarm(TrafficState& state)
     TrafficSettings& s = state.settings;
     long long used_kb = s.used / BYTES_PER_KB;
     bool due = false;
-    for (int p : s.percent) {
+    for (long long p : s.percent) {
         if (p <= 0)
             continue;
         long long threshold = alarm_threshold_kb(s.datamax, p);
@@ -54,7 +59,7 @@ void check_alarm(TrafficState& state)
         log_print(LOG_DEBUG, "[%s %d] Debug： check_alarm %lld,%lld (KB)", LOG_UNIT, __LINE__, used_kb, threshold);
         if (s.alarmsent < p) {
             s.alarmsent = p;
-            write_option_int(state, "alarmsent", p);
+            write_option_ll(state, "alarmsent", p);
             due = true;
         }
     }
@@ -87,7 +92,7 @@ void send_alarm(TrafficState& state)
 void check_allowance(TrafficState& state)
 {
     const TrafficSettings& s = state.settings;
-    log_print(LOG_DEBUG, "[%s %d] Debug： check if should shutdown used=%lld,max=%d", LOG_UNIT, __LINE__, s.used,
+    log_print(LOG_DEBUG, "[%s %d] Debug： check if should shutdown used=%lld,max=%lld", LOG_UNIT, __LINE__, s.used,
               s.datamax);
     if (s.used / BYTES_PER_MB >= s.datamax)
         shutdown_mobile(state);

@@ -8,10 +8,10 @@
 // One spool line: number, comma, host name and alarm text, newline.
 constexpr int ALARM_LINE_SIZE = 512;
 
-// p percent of datamax MB, in KB; 64-bit so large allowances do not overflow.
-long long alarm_threshold_kb(int datamax, int percent);
+// p percent of datamax MB, in KB; past 64 bits a threshold no volume reaches.
+long long alarm_threshold_kb(long long datamax, long long percent);
 // Builds the spool line for one number; returns its length.
-int format_alarm_line(char* out, size_t size, const char* number, const char* hostname, int datamax,
+int format_alarm_line(char* out, size_t size, const char* number, const char* hostname, long long datamax,
                       long long used);
 // Raises alarmsent to the highest percentage reached and sends one batch when it rose.
 void check_alarm(TrafficState& state);

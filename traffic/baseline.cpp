@@ -29,7 +29,7 @@ bool read_boot_id(char* out, int size)
 
 int format_baseline(char* out, int size, const CounterBaseline& b)
 {
-    return snprintf(out, size, "%s %lld %lld %s %lld\n", b.ifname, b.rx, b.tx, b.boot_id, b.used);
+    return snprintf(out, size, "%s %lld %lld %s %lld %d\n", b.ifname, b.rx, b.tx, b.boot_id, b.used, b.ifindex);
 }
 
 bool parse_baseline(const char* text, CounterBaseline* out)
@@ -38,10 +38,11 @@ bool parse_baseline(const char* text, CounterBaseline* out)
     char ifname[IF_NAME_SIZE + 1] = {};
     char boot_id[BOOT_ID_SIZE + 1] = {};
     // Widths one past the fields: a longer word is refused, not cut.
-    if (sscanf(text, "%16s %lld %lld %40s %lld", ifname, &b.rx, &b.tx, boot_id, &b.used) != 5)
+    int fields = sscanf(text, "%16s %lld %lld %40s %lld %d", ifname, &b.rx, &b.tx, boot_id, &b.used, &b.ifindex);
+    if (fields < 5)
         return false;
     if (strlen(ifname) >= sizeof b.ifname || strlen(boot_id) >= sizeof b.boot_id || b.rx < 0 || b.tx < 0 ||
-        b.used < 0)
+        b.used < 0 || b.ifindex < 0)
         return false;
     memcpy(b.ifname, ifname, sizeof b.ifname);
     memcpy(b.boot_id, boot_id, sizeof b.boot_id);
@@ -50,15 +51,19 @@ bool parse_baseline(const char* text, CounterBaseline* out)
 }
 
 bool resume_from_baseline(TrafficSettings& s, const CounterBaseline& b, const char* ifname, const char* boot_id,
-                          long long tx, long long rx)
+                          long long tx, long long rx, int ifindex)
 {
     if (!boot_id[0] || strcmp(b.boot_id, boot_id) != 0 || strcmp(b.ifname, ifname) != 0)
+        return false;
+    // The interface made again since has counters of its own.
+    if (b.ifindex != 0 && b.ifindex != ifindex)
         return false;
     if (tx < b.tx || rx < b.rx)
         return false;
     s.last_tx = b.tx;
     s.last_rx = b.rx;
     s.last_total = b.tx + b.rx;
+    s.last_ifindex = ifindex;
     s.used = b.used;
     return true;
 }
@@ -89,7 +94,7 @@ void write_baseline(const TrafficState& state, const CounterBaseline& b)
 
 } // namespace
 
-void save_baseline(const TrafficState& state, long long tx, long long rx, long long used)
+void save_baseline(const TrafficState& state, long long tx, long long rx, int ifindex, long long used)
 {
     // Without a boot id a baseline could be taken over after a reboot.
     if (!state.boot_id[0])
@@ -100,6 +105,7 @@ void save_baseline(const TrafficState& state, long long tx, long long rx, long l
     b.tx = tx;
     snprintf(b.boot_id, sizeof b.boot_id, "%s", state.boot_id);
     b.used = used;
+    b.ifindex = ifindex;
     write_baseline(state, b);
 }
 

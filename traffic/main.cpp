@@ -7,6 +7,7 @@
 
 #include "alarm.h"
 #include "baseline.h"
+#include "clock_watch.h"
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
@@ -64,8 +65,11 @@ void reset_by_marker(TrafficState& state)
     log_print(LOG_ERROR, "[%s %d] Error： traffic limit reset used", LOG_UNIT, __LINE__);
     state.settings.used = 0;
     state.settings.alarmsent = 0;
+    // A fresh count: nothing before it is to be placed or taken back.
+    state.clock.unplaced = 0;
+    state.last_change.valid = false;
     write_option_int(state, "force_shutdown", 0);
-    write_option_int(state, "alarmsent", 0);
+    write_option_ll(state, "alarmsent", 0);
     write_option_ll(state, "used", 0);
     // Committed before the marker goes: a kill in between must not lose the reset.
     commit_soon(state);
@@ -76,22 +80,28 @@ void reset_by_marker(TrafficState& state)
 }
 
 // The first reading of a process carries on from the baseline of this boot.
-void start_counting(TrafficState& state, long long tx, long long rx)
+void start_counting(TrafficState& state, long long tx, long long rx, int ifindex)
 {
     if (state.counting)
         return;
     state.counting = true;
     CounterBaseline baseline;
     if (load_baseline(state, &baseline))
-        resume_from_baseline(state.settings, baseline, state.interface, state.boot_id, tx, rx);
+        resume_from_baseline(state.settings, baseline, state.interface, state.boot_id, tx, rx, ifindex);
 }
 
-void account(TrafficState& state, long long tx, long long rx)
+void account(TrafficState& state, long long tx, long long rx, int ifindex)
 {
     TrafficSettings& s = state.settings;
-    start_counting(state, tx, rx);
+    start_counting(state, tx, rx, ifindex);
     long long used_before = s.used;
-    ReadingResult r = account_reading(s, tx, rx);
+    // A 32-bit counter wraps within what the link can carry since the last reading.
+    long long now = boot_seconds();
+    long long elapsed = now - state.last_reading_at;
+    state.last_reading_at = now;
+    ReadingResult r = account_reading(s, tx, rx, ifindex, (elapsed > 0 ? elapsed : 1) * LINK_BYTES_PER_SECOND_MAX);
+    if (!state.clock.set)
+        state.clock.unplaced += r.added;
     log_print(LOG_INFO, "[%s %d] Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", LOG_UNIT,
               __LINE__, state.instance, used_before, tx + rx, r.added);
     log_print(LOG_DEBUG, "[%s %d] Debug： ul speed=%f, dl speed = %f", LOG_UNIT, __LINE__, r.ul_speed, r.dl_speed);
@@ -102,30 +112,56 @@ void account(TrafficState& state, long long tx, long long rx)
     write_option_str(state, "dlspeed", text);
 }
 
+// The period decisions of a cycle, on a wall clock that may not be set yet
+// or may just have stepped.
+void check_period(TrafficState& state)
+{
+    ClockWatch& clock = state.clock;
+    long long wall = wall_seconds();
+    bool first = !clock.known;
+    ClockStep step = observe_clock(clock, wall, boot_seconds());
+    if (state.settings.enabled != 1)
+        return;
+    if (!clock_is_set(wall)) {
+        if (first || clock.set)
+            log_print(LOG_WARNING, "[%s %d] Warning： clock not set (%lld): bytes are counted, periods wait for it",
+                      LOG_UNIT, __LINE__, wall);
+        clock.set = false;
+        return;
+    }
+    if (!clock.set)
+        bring_end_back(state, wall, true);
+    else if (step == ClockStep::Backward)
+        bring_end_back(state, wall, false);
+    check_time_up(state, wall);
+    clock.set = true;
+    clock.unplaced = 0;
+}
+
 void run_cycle(TrafficState& state)
 {
     TrafficSettings& s = state.settings;
     reset_by_marker(state);
-    if (s.enabled == 1)
-        check_time_up(state, time(nullptr));
+    check_period(state);
     long long tx = 0;
     long long rx = 0;
-    if (get_used(state.interface, &tx, &rx) == -1) {
+    int ifindex = 0;
+    if (get_used(state.interface, &tx, &rx, &ifindex) == -1) {
         log_print(LOG_ERROR, "[%s %d] Error： get interface info failed %d", LOG_UNIT, __LINE__, state.instance);
         sleep(CYCLE_SECONDS);
         flush_writes(state);
         return;
     }
-    account(state, tx, rx);
+    account(state, tx, rx, ifindex);
     long long written = s.enabled == 1 ? s.used : 0;
     if (s.enabled == 1)
-        log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
+        log_print(LOG_INFO, "[%s %d] Info： set used to %lld", LOG_UNIT, __LINE__, s.used);
     else
-        log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
+        log_print(LOG_INFO, "[%s %d] Info： not enabled %lld", LOG_UNIT, __LINE__, s.used);
     write_option_ll(state, "used", written);
     // Before uci is asked: the baseline carries the volume that goes with
     // these counters whether or not a kill stops uci half-way.
-    save_baseline(state, tx, rx, written);
+    save_baseline(state, tx, rx, ifindex, written);
     flush_writes(state);
     if (s.enabled == 1) {
         check_alarm(state);
@@ -151,6 +187,8 @@ void stop(TrafficState& state)
 int main(int argc, char** argv)
 {
     auto arg = [&](int i) { return i < argc ? argv[i] : ""; };
+    // Before the first line, so that no line of this daemon lands in the shared default log.
+    log_set_file("/var/log/mk.log");
     log_print(LOG_INFO, "[%s %d] Info： starting traffic limit %d,%s,%s,%s,%s", LOG_UNIT, __LINE__, argc, arg(0), arg(1),
               arg(2), arg(3));
     log_set_level(LOG_DEBUG);
@@ -161,11 +199,12 @@ int main(int argc, char** argv)
     }
     moskar.interface = argv[1];
     select_instance(moskar, argc >= 4 ? argv[3] : nullptr);
-    prepare_config(moskar);
+    // A volume it cannot hold would alarm or cut the link for nothing.
+    if (!prepare_config(moskar))
+        return 1;
     if (moskar.settings.debug > 0)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);
-    log_set_file("/var/log/mk.log");
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused(TRAFFIC_PACKAGE, refusal, sizeof refusal))
         log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,

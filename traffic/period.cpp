@@ -14,9 +14,6 @@ constexpr char LOG_UNIT[] = "period.cpp";
 
 namespace {
 
-// Seconds after the daily start during which the end stays on today's start.
-constexpr time_t DAY_START_WINDOW = 59;
-
 // Midnight (or another hour) of a calendar day. Calendar arithmetic with
 // tm_isdst -1 keeps the end on the local wall-clock time across a DST change,
 // where adding multiples of 86 400 seconds would land an hour off.
@@ -29,18 +26,24 @@ time_t local_time_of(struct tm day, int hour)
     return mktime(&day);
 }
 
-void log_now(time_t now)
+struct tm local_tm(long long seconds)
 {
-    struct tm t;
-    localtime_r(&now, &t);
+    time_t t = seconds;
+    struct tm out;
+    localtime_r(&t, &out);
+    return out;
+}
+
+void log_now(long long now)
+{
+    struct tm t = local_tm(now);
     log_print(LOG_INFO, "[%s %d] Info： check_time_up() now is %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT, __LINE__,
               t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
 
-void log_month_end(time_t end)
+void log_month_end(long long end)
 {
-    struct tm t;
-    localtime_r(&end, &t);
+    struct tm t = local_tm(end);
     log_print(LOG_INFO, "[%s %d] Info： clear data for period Month end at %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT,
               __LINE__, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
@@ -49,31 +52,38 @@ void log_month_end(time_t end)
 void start_new_period(TrafficState& state)
 {
     TrafficSettings& s = state.settings;
-    write_option_int(state, "endtime", s.endtime);
+    write_option_ll(state, "endtime", s.endtime);
     state.shut_down = 0;
     write_option_int(state, "force_shutdown", 0);
     s.alarmsent = 0;
-    write_option_int(state, "alarmsent", 0);
+    write_option_ll(state, "alarmsent", 0);
     log_print(LOG_INFO, "[%s %d] Info： set new endtime and clear used", LOG_UNIT, __LINE__);
     remove_forcecellup();
 
-    time_t end = s.endtime;
-    struct tm t;
-    localtime_r(&end, &t);
+    struct tm t = local_tm(s.endtime);
     char readable[READABLE_END_SIZE];
-    format_readable_end(readable, sizeof readable, end);
-    log_print(LOG_INFO, "[%s %d] Info： check_timeup() %d, endtime is %d-%d-%d %d:%d:%d %d", LOG_UNIT, __LINE__,
+    format_readable_end(readable, sizeof readable, s.endtime);
+    log_print(LOG_INFO, "[%s %d] Info： check_timeup() %lld, endtime is %d-%d-%d %d:%d:%d %d", LOG_UNIT, __LINE__,
               s.endtime, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
+    write_option_str(state, "rendtime", readable);
+    commit_soon(state);
+}
+
+// An end moved without a period change: the option and its readable form.
+void store_end(TrafficState& state)
+{
+    write_option_ll(state, "endtime", state.settings.endtime);
+    char readable[READABLE_END_SIZE];
+    format_readable_end(readable, sizeof readable, state.settings.endtime);
     write_option_str(state, "rendtime", readable);
     commit_soon(state);
 }
 
 } // namespace
 
-PeriodEnd next_period_end(const TrafficSettings& s, time_t now, time_t* end)
+PeriodEnd next_period_end(const TrafficSettings& s, long long now, long long* end)
 {
-    struct tm today;
-    localtime_r(&now, &today);
+    struct tm today = local_tm(now);
     if (strcmp(s.period, "month") == 0) {
         struct tm t = today;
         if (t.tm_mday >= s.start_month && ++t.tm_mon > 11) {
@@ -98,8 +108,10 @@ PeriodEnd next_period_end(const TrafficSettings& s, time_t now, time_t* end)
         int hour = atoi(s.start_hour);
         if (hour == -1)
             return PeriodEnd::BadHour;
-        time_t start = local_time_of(today, hour);
-        if (now >= start + DAY_START_WINDOW) {
+        // From the start itself on, the period that began then ends tomorrow:
+        // one change per start, however many cycles fall into its first minute.
+        long long start = local_time_of(today, hour);
+        if (now >= start) {
             struct tm tomorrow = today;
             ++tomorrow.tm_mday;
             start = local_time_of(tomorrow, hour);
@@ -110,32 +122,35 @@ PeriodEnd next_period_end(const TrafficSettings& s, time_t now, time_t* end)
     return PeriodEnd::Unknown;
 }
 
-void format_readable_end(char* out, int size, time_t end)
+void format_readable_end(char* out, int size, long long end)
 {
-    struct tm t;
-    localtime_r(&end, &t);
+    struct tm t = local_tm(end);
     snprintf(out, size, "%d-%d-%d %d:%d:%d w%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
              t.tm_sec, t.tm_wday);
 }
 
-void check_time_up(TrafficState& state, time_t now)
+void check_time_up(TrafficState& state, long long now)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up()", LOG_UNIT, __LINE__);
     TrafficSettings& s = state.settings;
     if (now < s.endtime)
         return;
-    log_print(LOG_INFO, "[%s %d] Info： check_time_up() %d,%d", LOG_UNIT, __LINE__, s.endtime, static_cast<int>(now));
+    log_print(LOG_INFO, "[%s %d] Info： check_time_up() %lld,%lld", LOG_UNIT, __LINE__, s.endtime, now);
     log_now(now);
 
-    time_t end = 0;
+    long long end = 0;
+    PeriodChange change = {true, s.endtime, s.used - state.clock.unplaced, s.alarmsent};
+    bool changed = false;
     switch (next_period_end(s, now, &end)) {
     case PeriodEnd::BadHour:
         log_print(LOG_ERROR, "[%s %d] Error： invalid traffic limit configration start time %s", LOG_UNIT, __LINE__,
                   s.start_hour);
         return;
     case PeriodEnd::Computed:
-        s.used = 0;
-        s.endtime = static_cast<int>(end);
+        // Bytes counted before the clock was set were counted in the period it landed in.
+        s.used = state.clock.unplaced;
+        s.endtime = end;
+        changed = true;
         if (strcmp(s.period, "month") == 0)
             log_month_end(end);
         else if (strcmp(s.period, "week") == 0)
@@ -146,7 +161,44 @@ void check_time_up(TrafficState& state, time_t now)
     case PeriodEnd::Unknown:
         break;
     }
-    if (s.used == 0)
+    if (changed && change.old_end > 0)
+        state.last_change = change;
+    if (changed || s.used == 0)
         start_new_period(state);
+    if (changed && s.used > 0)
+        log_print(LOG_INFO, "[%s %d] Info： %lld bytes counted before the clock was set stay in the new period",
+                  LOG_UNIT, __LINE__, s.used);
     log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up() done", LOG_UNIT, __LINE__);
+}
+
+void bring_end_back(TrafficState& state, long long now, bool far_only)
+{
+    TrafficSettings& s = state.settings;
+    PeriodChange& change = state.last_change;
+    if (!far_only && change.valid && now < change.old_end) {
+        // The clock ran ahead when it passed that end: the period goes on.
+        s.used += change.old_used;
+        s.endtime = change.old_end;
+        if (change.old_alarmsent > s.alarmsent) {
+            s.alarmsent = change.old_alarmsent;
+            write_option_ll(state, "alarmsent", s.alarmsent);
+        }
+        change.valid = false;
+        log_print(LOG_INFO, "[%s %d] Info： clock back before %lld: the period change there is taken back, used %lld",
+                  LOG_UNIT, __LINE__, s.endtime, s.used);
+        store_end(state);
+    }
+    long long end = 0;
+    long long limit = 0;
+    if (next_period_end(s, now, &end) != PeriodEnd::Computed)
+        return;
+    limit = end;
+    if (far_only && next_period_end(s, end, &limit) != PeriodEnd::Computed)
+        return;
+    if (s.endtime <= limit)
+        return;
+    log_print(LOG_INFO, "[%s %d] Info： period end %lld lies past the clock's period: moved to %lld", LOG_UNIT,
+              __LINE__, s.endtime, end);
+    s.endtime = end;
+    store_end(state);
 }

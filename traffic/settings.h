@@ -25,19 +25,37 @@ struct TrafficSettings {
     int start_week;                 // weekday a weekly period begins on, 0 = Sunday
     char start_hour[START_HOUR_SIZE]; // its leading number is the hour of a daily period
     char phone[PHONE_SIZE];         // alarm numbers separated by blanks
-    int datamax;                    // allowance of the period in MB
-    int percent[PERCENT_SLOTS];     // ascending alarm percentages, then zeros
+    long long datamax;              // allowance of the period in MB
+    long long percent[PERCENT_SLOTS]; // ascending alarm percentages, then zeros
     long long used;                 // bytes counted in the current period
     long long last_total;           // tx + rx at the last reading
     long long last_tx;
     long long last_rx;
-    int endtime;                    // end of the current period, seconds since the epoch
+    int last_ifindex;               // interface index at the last reading, 0 before the first
+    long long endtime;              // end of the current period, seconds since the epoch
     int debug;
     int debugoutput;
-    int alarmsent;                  // highest percentage alarmed in this period
+    long long alarmsent;            // highest percentage alarmed in this period
     int turnoff;                    // non-zero: stop the mobile connection at the allowance
     int commit_interval;            // seconds between commits of the package; 0: every cycle
     char hostname[HOSTNAME_SIZE];
+};
+
+// A period change, kept so that a clock that caused it and then steps back
+// before the old end can take it back.
+struct PeriodChange {
+    bool valid;
+    long long old_end;              // the end that was passed
+    long long old_used;             // used of the period that ended there
+    long long old_alarmsent;
+};
+
+// The wall clock against CLOCK_BOOTTIME, which no clock setting moves.
+struct ClockWatch {
+    bool known;                     // offset holds the last cycle's reading
+    long long offset;               // wall clock minus boot time, in seconds
+    bool set;                       // the wall clock was past the sane floor at the last cycle
+    long long unplaced;             // bytes counted since the clock was last not set
 };
 
 // Everything the process keeps: one record, owned by main.
@@ -52,6 +70,9 @@ struct TrafficState {
     UciBatch writes;                // option writes waiting for the cycle's uci batch
     bool commit_now;                // a change that must reach the package file at once
     long long next_commit;          // monotonic second from which the interval allows a commit
+    ClockWatch clock;
+    PeriodChange last_change;       // the last period change of this process
+    long long last_reading_at;      // boot-time second of the last reading, 0 before it
 };
 
 // The UCI package of this daemon.
@@ -59,10 +80,20 @@ constexpr const char* TRAFFIC_PACKAGE = "moskar";
 
 // Picks instance and section from the third command-line argument (nullptr: none).
 void select_instance(TrafficState& state, const char* instance_arg);
+// Largest allowance in MB: twelve digits, 10^18 bytes, far inside 64 bits
+// with every percentage threshold; the init script's rule allows the same.
+constexpr long long DATAMAX_MAX = 999999999999LL;
+
 // Reads the instance's section (and the host name) into state.settings.
-void prepare_config(TrafficState& state);
-// Turns the percent option text into the ascending percent list.
-void sort_percent(TrafficSettings& settings, const char* text);
+// False, after one Error line naming the option and its value, when a
+// volume or percentage cannot be held: the instance must not start on it.
+bool prepare_config(TrafficState& state);
+// A count option as uci prints it: empty reads 0; otherwise decimal digits
+// up to max. False when the text is anything else.
+bool parse_count(const char* text, long long max, long long* out);
+// Turns the percent option text into the ascending percent list. False, with
+// the word copied to refused, when a number is too large to hold.
+bool sort_percent(TrafficSettings& settings, const char* text, char* refused = nullptr, int refused_size = 0);
 // Copies the next blank-separated word of a list option (the percentages, the
 // phone numbers) into out, cut to its size, and moves p past it; false at the end.
 bool next_word(const char*& p, char* out, int size);

@@ -29,7 +29,7 @@ protected:
         tzset();
     }
 
-    static time_t local(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
+    static long long local(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
     {
         struct tm t = {};
         t.tm_year = year - 1900;
@@ -43,7 +43,7 @@ protected:
     }
 
     // The end as local "Y-M-D h:m:s wN", the rendtime form.
-    std::string end_of(const char* period, time_t now, int start_month = 0, int start_week = 0,
+    std::string end_of(const char* period, long long now, int start_month = 0, int start_week = 0,
                        const char* start_hour = "")
     {
         TrafficSettings s = {};
@@ -51,7 +51,7 @@ protected:
         s.start_month = start_month;
         s.start_week = start_week;
         snprintf(s.start_hour, sizeof s.start_hour, "%s", start_hour);
-        time_t end = 0;
+        long long end = 0;
         if (next_period_end(s, now, &end) != PeriodEnd::Computed)
             return "none";
         char text[READABLE_END_SIZE];
@@ -92,11 +92,24 @@ TEST_F(PeriodTest, DayCountsOnlyTheLeadingHour)
     EXPECT_EQ(end_of("day", local(2025, 5, 6, 9, 30), 0, 0, "08:30"), "2025-5-7 8:0:0 w3");
 }
 
-TEST_F(PeriodTest, DayEndStaysOnTodaysStartForFiftyNineSeconds)
+TEST_F(PeriodTest, DayStartedAtItsHourEndsTomorrow)
 {
-    EXPECT_EQ(end_of("day", local(2025, 5, 6, 8, 0, 0), 0, 0, "8"), "2025-5-6 8:0:0 w2");
-    EXPECT_EQ(end_of("day", local(2025, 5, 6, 8, 0, 58), 0, 0, "8"), "2025-5-6 8:0:0 w2");
-    EXPECT_EQ(end_of("day", local(2025, 5, 6, 8, 0, 59), 0, 0, "8"), "2025-5-7 8:0:0 w3");
+    // Not today's start again: that would clear the new day's bytes once per
+    // cycle of its first minute.
+    EXPECT_EQ(end_of("day", local(2025, 5, 6, 7, 59, 59), 0, 0, "8"), "2025-5-6 8:0:0 w2");
+    EXPECT_EQ(end_of("day", local(2025, 5, 6, 8, 0, 0), 0, 0, "8"), "2025-5-7 8:0:0 w3");
+    EXPECT_EQ(end_of("day", local(2025, 5, 6, 8, 0, 58), 0, 0, "8"), "2025-5-7 8:0:0 w3");
+}
+
+TEST_F(PeriodTest, EndsPast2038And2106AreComputedWhole)
+{
+    for (const char* tz : {"UTC0", CET}) {
+        use_tz(tz);
+        EXPECT_EQ(end_of("month", local(2040, 6, 15, 12), 1), "2040-7-1 0:0:0 w0") << tz;
+        EXPECT_EQ(end_of("week", local(2038, 1, 19, 3, 14, 8), 0, 1), "2038-1-25 0:0:0 w1") << tz;
+        EXPECT_EQ(end_of("day", local(2106, 2, 7, 6, 28, 16), 0, 0, "8"), "2106-2-7 8:0:0 w0") << tz;
+        EXPECT_EQ(end_of("month", local(2106, 2, 7, 6, 28, 16), 1), "2106-3-1 0:0:0 w1") << tz;
+    }
 }
 
 TEST_F(PeriodTest, EndsKeepWallClockAcrossDaylightSavingChanges)
@@ -114,7 +127,7 @@ TEST_F(PeriodTest, EndsKeepWallClockAcrossDaylightSavingChanges)
 TEST_F(PeriodTest, BadHourAndUnknownPeriodComputeNothing)
 {
     TrafficSettings s = {};
-    time_t end = 0;
+    long long end = 0;
     snprintf(s.period, sizeof s.period, "day");
     snprintf(s.start_hour, sizeof s.start_hour, "-1");
     EXPECT_EQ(next_period_end(s, local(2025, 5, 6), &end), PeriodEnd::BadHour);
@@ -172,6 +185,39 @@ TEST_F(TimeUpTest, PassedEndStartsNewPeriod)
         EXPECT_EQ(box.uci_get("moskar.traffic.alarmsent"), "0");
         EXPECT_EQ(box.uci_get("moskar.traffic.force_shutdown"), "0");
     }
+}
+
+TEST_F(TimeUpTest, EndIn2106IsWrittenWhole)
+{
+    snprintf(state.settings.period, sizeof state.settings.period, "month");
+    state.settings.start_month = 1;
+    state.settings.endtime = local(2106, 2, 1);
+    check_time_up(state, local(2106, 2, 7, 6, 28, 16));
+    EXPECT_EQ(state.settings.endtime, local(2106, 3, 1));
+    EXPECT_GT(state.settings.endtime, 4294967296LL);
+    if (box.exists("/stubbin/uci") && access(sim_bin_path("uci").c_str(), X_OK) == 0) {
+        flush_writes(state);
+        EXPECT_EQ(box.uci_get("moskar.traffic.endtime"), std::to_string(local(2106, 3, 1)));
+        EXPECT_EQ(box.uci_get("moskar.traffic.rendtime"), "2106-3-1 0:0:0 w1");
+    }
+}
+
+// An end from a clock that ran years ahead comes back to the clock's period;
+// one a changed setting would give stays, to be passed as usual.
+TEST_F(TimeUpTest, FarEndMovesBackAndNearOneStays)
+{
+    TrafficSettings& s = state.settings;
+    snprintf(s.period, sizeof s.period, "month");
+    s.start_month = 1;
+    s.endtime = local(2040, 7, 1);
+    bring_end_back(state, local(2025, 6, 10), true);
+    EXPECT_EQ(s.endtime, local(2025, 7, 1));
+    EXPECT_EQ(s.used, 123);
+    s.endtime = local(2025, 7, 15);
+    bring_end_back(state, local(2025, 6, 10), true);
+    EXPECT_EQ(s.endtime, local(2025, 7, 15));
+    bring_end_back(state, local(2025, 6, 10), false);
+    EXPECT_EQ(s.endtime, local(2025, 7, 1));
 }
 
 TEST_F(TimeUpTest, BadHourChangesNothing)

@@ -151,6 +151,18 @@ uci commit moskar
 svc moskar reload
 [ "$(pid_of moskar traffic)" != "$first" ] || fail "moskar not restarted for a new allowance"
 svc moskar stop
+# The largest allowance moskar holds starts it; one more digit is refused.
+uci set moskar.traffic.datamax=1000000000000
+uci commit moskar
+svc moskar start
+[ "$(logged "option moskar.traffic.datamax '1000000000000' is not and(uinteger,maxlength(12)), not started")" = 1 ] ||
+    fail "too large an allowance not logged once"
+alive moskar traffic && fail "moskar started with an allowance it cannot hold"
+uci set moskar.traffic.datamax=999999999999
+uci commit moskar
+svc moskar start
+alive moskar traffic || fail "moskar not started with the largest allowance"
+svc moskar stop
 
 # quorral and dastral refuse garbage.
 cp "$src/openwrt/files/quorral.config" "$root/etc/config/quorral"

@@ -60,8 +60,14 @@ shim_valid() {
 			case "$2" in 0|1|on|off|true|false|yes|no|enabled|disabled) return 0 ;; esac
 			return 1 ;;
 		uinteger)
-			case "$2" in ''|*[!0-9]*) return 1 ;; esac
-			[ ${#2} -le 9 ] ;;
+			case "$2" in ''|*[!0-9]*) return 1 ;; esac ;;
+		maxlength\(*)
+			shim_hi=${1#maxlength(}
+			[ ${#2} -le "${shim_hi%)}" ] ;;
+		and\(*,*\))
+			shim_lo=${1#and(}
+			shim_lo=${shim_lo%)}
+			shim_valid "${shim_lo%%,*}" "$2" && shim_valid "${shim_lo#*,}" "$2" ;;
 		port) shim_valid uinteger "$2" && [ "$2" -le 65535 ] ;;
 		range\(*)
 			shim_lo=${1#range(}
