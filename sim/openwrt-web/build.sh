@@ -15,6 +15,12 @@ out=$(realpath -m "${1:-build/openwrt-web}")
 archives=$src/third_party/openwrt-web
 root=$out/root
 
+# Tests that need these pieces may call this at the same time in one build
+# folder: one builds, the others wait for it and find the stamp.
+mkdir -p "$(dirname "$out")"
+exec 9>"$out.lock"
+flock 9
+
 stamp=$( (cat "$archives"/*.tar.gz "$0") | sha256sum | cut -d' ' -f1)
 if [ -f "$out/stamp" ] && [ "$(cat "$out/stamp")" = "$stamp" ]; then
     exit 0
