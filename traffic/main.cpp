@@ -161,11 +161,13 @@ int main(int argc, char** argv)
     }
     moskar.interface = argv[1];
     select_instance(moskar, argc >= 4 ? argv[3] : nullptr);
-    prepare_config(moskar);
+    // The log file first, so that what reading the settings finds wrong is in it.
+    log_set_file("/var/log/mk.log");
+    if (prepare_config(moskar) > 0)
+        return EXIT_BAD_OPTION;
     if (moskar.settings.debug > 0)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);
-    log_set_file("/var/log/mk.log");
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused(TRAFFIC_PACKAGE, refusal, sizeof refusal))
         log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,

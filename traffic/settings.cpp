@@ -1,39 +1,56 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "config.h"
 #include "log.h"
+#include "options.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "settings.cpp";
 
 namespace {
 
-// "uci get" keys of the own section.
-constexpr int KEY_SIZE = 64;
+// The allowance in MB: up to 1 PB.
+constexpr int DATAMAX_MAX = 1000000000;
 
-void section_key(char* key, const TrafficState& state, const char* option)
+void keep_percent(void* record, const char* text)
 {
-    snprintf(key, KEY_SIZE, "%s.%s.%s", TRAFFIC_PACKAGE, state.section, option);
+    sort_percent(*static_cast<TrafficSettings*>(record), text);
 }
 
-void read_int(const TrafficState& state, const char* option, int* out)
-{
-    char key[KEY_SIZE];
-    section_key(key, state, option);
-    get_data_int(key, out);
-}
-
-void read_text(const TrafficState& state, const char* option, char* buf, int size)
-{
-    char key[KEY_SIZE];
-    section_key(key, state, option);
-    get_data_str(key, buf, size);
-}
+// The options of the instance's own section.
+constexpr OptionRow ROWS[] = {
+    // Applied only above 0.
+    {nullptr, "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debug), 0, 5},
+    // 1 standard output, 2 standard error, anything else the log file.
+    {nullptr, "debugoutput", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debugoutput), 0, 2},
+    // Anything but 1 leaves the limit off.
+    {nullptr, "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(TrafficSettings, enabled)},
+    // Any other period clears nothing.
+    {nullptr, "period", &OPTION_WORD, OnBad::Ignore, OPTION_FIELD(TrafficSettings, period), 0, 0,
+     R"(or("month","week","day"))"},
+    {nullptr, "start_hour", &OPTION_HOUR, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_hour), 0, 23},
+    {nullptr, "phone", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(TrafficSettings, phone)},
+    {nullptr, "start_month", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_month), 1, 31},
+    {nullptr, "start_week", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_week), 0, 6},
+    {nullptr, "datamax", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, datamax), 0, DATAMAX_MAX},
+    // Words that are no percentage do not count.
+    {nullptr, "percent", &OPTION_NUMBERS, OnBad::Ignore, 0, PERCENT_TEXT_SIZE, 1, OPTION_COUNT_MAX, nullptr,
+     keep_percent},
+    // The daemon's own state: a value it cannot have written starts afresh.
+    {nullptr, "used", &OPTION_BYTES, OnBad::Ignore, OPTION_FIELD(TrafficSettings, used)},
+    {nullptr, "endtime", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, endtime), 0, INT_MAX},
+    {nullptr, "alarmsent", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, alarmsent), 0,
+     OPTION_COUNT_MAX},
+    {nullptr, "turnoff", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(TrafficSettings, turnoff)},
+    {nullptr, "commit_interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, commit_interval),
+     0, OPTION_COUNT_MAX},
+};
 
 bool is_blank(char c)
 {
@@ -70,8 +87,8 @@ void sort_percent(TrafficSettings& settings, const char* text)
     char word[PERCENT_TEXT_SIZE];
     while (accepted < PERCENT_SLOTS && next_word(p, word, sizeof word)) {
         log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_UNIT, __LINE__, accepted, word);
-        int value = atoi(word);
-        if (value > 0)
+        int value;
+        if (option_number(word, 1, OPTION_COUNT_MAX, &value))
             slots[accepted++] = value;
     }
     std::sort(slots, slots + PERCENT_SLOTS);
@@ -88,7 +105,9 @@ void sort_percent(TrafficSettings& settings, const char* text)
               q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
-void prepare_config(TrafficState& state)
+const OptionTable TRAFFIC_OPTIONS = {TRAFFIC_PACKAGE, nullptr, ROWS, sizeof ROWS / sizeof ROWS[0]};
+
+int prepare_config(TrafficState& state)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_UNIT, __LINE__);
     TrafficSettings& s = state.settings;
@@ -98,26 +117,9 @@ void prepare_config(TrafficState& state)
     memset(&s, 0, sizeof s);
     memcpy(s.hostname, hostname, sizeof hostname);
 
-    read_int(state, "debug", &s.debug);
-    read_int(state, "debugoutput", &s.debugoutput);
-    read_int(state, "enabled", &s.enabled);
-    read_text(state, "period", s.period, sizeof s.period);
-    read_text(state, "start_hour", s.start_hour, sizeof s.start_hour);
-    read_text(state, "phone", s.phone, sizeof s.phone);
-    read_int(state, "start_month", &s.start_month);
-    read_int(state, "start_week", &s.start_week);
-    read_int(state, "datamax", &s.datamax);
-    char percent[PERCENT_TEXT_SIZE] = {};
-    read_text(state, "percent", percent, sizeof percent);
-    sort_percent(s, percent);
-    char key[KEY_SIZE];
-    section_key(key, state, "used");
-    get_data_ll(key, &s.used);
-    read_int(state, "endtime", &s.endtime);
-    read_int(state, "alarmsent", &s.alarmsent);
-    read_int(state, "turnoff", &s.turnoff);
-    read_int(state, "commit_interval", &s.commit_interval);
+    int refused = load_options(TRAFFIC_OPTIONS, &s, state.section);
     get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
     s.last_total = 0;
     log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_UNIT, __LINE__);
+    return refused;
 }

@@ -1,6 +1,7 @@
 // Settings of one traffic limit instance and the process state around them.
 #pragma once
 
+#include "options.h"
 #include "uci_batch.h"
 
 // Alarm percentages an instance keeps.
@@ -59,8 +60,11 @@ constexpr const char* TRAFFIC_PACKAGE = "moskar";
 
 // Picks instance and section from the third command-line argument (nullptr: none).
 void select_instance(TrafficState& state, const char* instance_arg);
+extern const OptionTable TRAFFIC_OPTIONS;
+
 // Reads the instance's section (and the host name) into state.settings.
-void prepare_config(TrafficState& state);
+// Returns the number of options refused.
+int prepare_config(TrafficState& state);
 // Turns the percent option text into the ascending percent list.
 void sort_percent(TrafficSettings& settings, const char* text);
 // Copies the next blank-separated word of a list option (the percentages, the
