@@ -1,14 +1,9 @@
-// The options loader: what it takes from uci get (OpenWrt's own uci and the
-// stand-in), the checks, and the load.
+// The options loader: the checks of each type, and a load through the uci
+// stand-in that refuses, ignores and keeps presets by name.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "log.h"
 #include "options.h"
@@ -16,72 +11,6 @@
 #include "serial.h"
 
 namespace {
-
-// Runs this process's uci calls in a sandbox, with either uci on PATH.
-class UciTools : public ::testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override
-    {
-        saved_path = getenv("PATH");
-        std::string path = sb.env_path().substr(5);
-        if (std::string(GetParam()) == "openwrt") {
-            const char* openwrt = getenv("OPENWRT_ROOT");
-            ASSERT_NE(openwrt, nullptr) << "OPENWRT_ROOT: OpenWrt's uci, built by sim/openwrt-web/build.sh";
-            mkdir(sb.path("/openwrt-bin").c_str(), 0755);
-            std::string wrapper = sb.path("/openwrt-bin/uci");
-            std::ofstream(wrapper) << "#!/bin/sh\nLD_LIBRARY_PATH='" << openwrt << "/usr/lib' exec '" << openwrt
-                                   << "/usr/bin/uci' -c \"$ROUTER_ROOT/etc/config\" -P \"$ROUTER_ROOT/tmp/.uci\""
-                                   << " \"$@\"\n";
-            chmod(wrapper.c_str(), 0755);
-            path = sb.path("/openwrt-bin") + ":" + path;
-        }
-        setenv("ROUTER_ROOT", sb.root().c_str(), 1);
-        setenv("PATH", path.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        setenv("PATH", saved_path.c_str(), 1);
-        unsetenv("ROUTER_ROOT");
-    }
-
-    Sandbox sb;
-    std::string saved_path;
-};
-
-struct Texts {
-    char lines[8];
-    char list[8];
-    char missing[8];
-    char longer[8];
-};
-
-// What the loader takes from uci get: the first line, a list as get prints
-// it, nothing for a missing option, a refusal for a value past its reader.
-TEST_P(UciTools, LoadTakesWhatUciGetPrints)
-{
-    static constexpr OptionRow ROWS[] = {
-        {"s", "lines", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(Texts, lines)},
-        {"s", "list", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(Texts, list)},
-        {"s", "missing", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(Texts, missing)},
-        {"s", "longer", &OPTION_TEXT, OnBad::Ignore, OPTION_FIELD(Texts, longer)},
-    };
-    const OptionTable table = {"p", nullptr, ROWS, 4};
-    sb.uci_package("p", "config s 's'\n\toption lines 'a b\nc'\n\tlist list 'x y'\n\toption longer '" +
-                            std::string(600, 'L') + "'\n");
-    Texts t = {"", "", "keep", "keep"};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(load_options(table, &t, nullptr), 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_STREQ(t.lines, "a b");
-    EXPECT_STREQ(t.list, "'x y'");
-    EXPECT_STREQ(t.missing, "keep");
-    EXPECT_STREQ(t.longer, "keep");
-    EXPECT_NE(err.find("option p.s.longer '" + std::string(64, 'L') + "...' is not maxlength(7), ignored\n"),
-              std::string::npos)
-        << err;
-}
-
-INSTANTIATE_TEST_SUITE_P(Both, UciTools, ::testing::Values("standin", "openwrt"));
 
 struct Case {
     OptionRow row;
@@ -93,7 +22,7 @@ TEST(OptionChecks, AcceptOnlyWhatTheirDestinationCanHold)
 {
     const OptionRow integer = {"s", "o", &OPTION_INTEGER, OnBad::Refuse, 0, 4, -5, 2147483647};
     const OptionRow text = {"s", "o", &OPTION_TEXT, OnBad::Refuse, 0, 4};
-    const OptionRow word = {"s", "o", &OPTION_WORD, OnBad::Refuse, 0, 16, 0, 0, "or(\"month\",\"week\",\"day\")"};
+    const OptionRow word = {"s", "o", &OPTION_WORD, OnBad::Refuse, 0, 16, 0, 0, R"(or("month","week","day"))"};
     const OptionRow letter = {"s", "o", &OPTION_LETTER, OnBad::Refuse, 0, 1, 0, 0, PARITY_RULE};
     const OptionRow host = {"s", "o", &OPTION_HOST, OnBad::Refuse, 0, 16};
     const OptionRow speed = {"s", "o", &OPTION_CHOICE, OnBad::Refuse, 0, 4, 0, 0, SPEED_RULE};
@@ -126,6 +55,7 @@ struct Record {
     char letter;
     int flag;
     char seen[32];
+    char lines[8];
 };
 
 void keep_seen(void* record, const char* text)
@@ -145,13 +75,15 @@ TEST(OptionLoad, RefusesAndIgnoresByNameAndKeepsPresets)
         {"main", "letter", &OPTION_LETTER, OnBad::Refuse, OPTION_FIELD(Record, letter), 0, 0, R"(or("N","E"))"},
         {nullptr, "flag", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(Record, flag)},
         {"main", "seen", &OPTION_NUMBERS, OnBad::Ignore, 0, 32, 1, 9, nullptr, keep_seen},
+        {"main", "lines", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(Record, lines)},
     };
-    const OptionTable table = {"pkg", nullptr, ROWS, 5};
-    sb.uci_package("pkg", "config main 'main'\n\toption count '10'\n\toption name 'far too long'\n"
-                          "\toption letter 'E'\n\toption seen '1 x 2'\n"
-                          "config inst 'inst2'\n\toption flag 'off'\nconfig inst 'inst1'\n\toption flag '\x01'\n");
+    const OptionTable table = {"pkg", nullptr, ROWS, 6};
+    // uci get prints a value's first line; the loader takes nothing more.
+    sb.uci_package("pkg", "config main 'main'\n\toption count '10'\n\toption name '" + std::string(600, 'L') +
+                              "'\n\toption letter 'E'\n\toption seen '1 x 2'\n\toption lines 'a b\nc'\n"
+                              "config inst 'inst2'\n\toption flag 'off'\nconfig inst 'inst1'\n\toption flag '\x01'\n");
     log_set_file("/tmp/options.log");
-    Record r = {0, "preset", 0, 1, ""};
+    Record r = {0, "preset", 0, 1, "", ""};
     testing::internal::CaptureStderr();
     EXPECT_EQ(load_options(table, &r, "inst1"), 2);
     std::string err = testing::internal::GetCapturedStderr();
@@ -160,9 +92,10 @@ TEST(OptionLoad, RefusesAndIgnoresByNameAndKeepsPresets)
     EXPECT_EQ(r.letter, 'E');
     EXPECT_EQ(r.flag, 1);
     EXPECT_STREQ(r.seen, "1 x 2");
+    EXPECT_STREQ(r.lines, "a b");
     const std::string named[] = {
         "Error： option pkg.main.count '10' is not range(0,9), not started",
-        "Warning： option pkg.main.name 'far too long' is not maxlength(7), ignored",
+        "Warning： option pkg.main.name '" + std::string(64, 'L') + "...' is not maxlength(7), ignored",
         "Error： option pkg.inst1.flag '?' is not bool, not started",
         "Warning： option pkg.main.seen '1 x 2' is not range(1,9), ignored",
     };
@@ -171,9 +104,10 @@ TEST(OptionLoad, RefusesAndIgnoresByNameAndKeepsPresets)
         EXPECT_NE(log.find(line + "\n"), std::string::npos) << line << "\n" << log;
         EXPECT_NE(err.find(line.substr(line.find("option")) + "\n"), std::string::npos) << err;
     }
-    // The other instance's section is not this one's.
+    // The other instance's section is not this one's; a missing option is no refusal.
     sb.uci_package("pkg", "config inst 'inst2'\n\toption flag 'maybe'\n");
     EXPECT_EQ(load_options(table, &r, "inst1"), 0);
+    EXPECT_STREQ(r.name, "preset");
     setenv("PATH", saved_path.c_str(), 1);
     unsetenv("ROUTER_ROOT");
 }
