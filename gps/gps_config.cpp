@@ -10,20 +10,20 @@ constexpr int INTERVAL_MAX_S = 86400;
 
 constexpr OptionRow ROWS[] = {
     // Read, but the forwarder behaves the same whatever its value.
-    {nullptr, "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(GpsConfig, enabled)},
-    {nullptr, "proto", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, proto), PROTO_TCP, PROTO_SERIAL},
-    {nullptr, "sendsn", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(GpsConfig, sendsn)},
+    {"", "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(GpsConfig, enabled)},
+    {"", "proto", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, proto), PROTO_TCP, PROTO_SERIAL},
+    {"", "sendsn", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(GpsConfig, sendsn)},
     // Anything but 1 forwards the whole chunk.
-    {nullptr, "onlyrmc", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(GpsConfig, onlyrmc)},
-    {nullptr, "interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, interval), 0, INTERVAL_MAX_S},
-    {nullptr, "serverip", &OPTION_HOST, OnBad::Refuse, OPTION_FIELD(GpsConfig, serverip)},
-    {nullptr, "serverport", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, serverport), 0, 65535},
-    {nullptr, "baudrate", &OPTION_CHOICE, OnBad::Refuse, OPTION_FIELD(GpsConfig, baudrate), 0, 0, SPEED_RULE},
-    {nullptr, "parity", &OPTION_LETTER, OnBad::Refuse, OPTION_FIELD(GpsConfig, parity), 0, 0, PARITY_RULE},
-    {nullptr, "databits", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, databits), 7, 8},
-    {nullptr, "stopbits", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, stopbits), 1, 2},
+    {"", "onlyrmc", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(GpsConfig, onlyrmc)},
+    {"", "interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, interval), 0, INTERVAL_MAX_S},
+    {"", "serverip", &OPTION_HOST, OnBad::Refuse, OPTION_FIELD(GpsConfig, serverip)},
+    {"", "serverport", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, serverport), 0, 65535},
+    {"", "baudrate", &OPTION_CHOICE, OnBad::Refuse, OPTION_FIELD(GpsConfig, baudrate), 0, 0, SPEED_RULE},
+    {"", "parity", &OPTION_LETTER, OnBad::Refuse, OPTION_FIELD(GpsConfig, parity), 0, 0, PARITY_RULE},
+    {"", "databits", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, databits), 7, 8},
+    {"", "stopbits", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(GpsConfig, stopbits), 1, 2},
     // Only a level above 0 replaces the start-up level.
-    {nullptr, "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(GpsConfig, debug), 0, 5},
+    {"", "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(GpsConfig, debug), 0, 5},
 };
 
 } // namespace

@@ -24,8 +24,11 @@ constexpr int FLAG_DIGITS = 8;
 
 constexpr OptionRow keyword_row(int slot)
 {
-    return {"command", command_option_names[slot], &OPTION_TEXT, OnBad::Refuse,
-            static_cast<unsigned short>(offsetof(SmsConfig, keywords) + slot * KEYWORD_SIZE), KEYWORD_SIZE};
+    OptionRow row = {"command", "", &OPTION_TEXT, OnBad::Refuse,
+                     static_cast<unsigned short>(offsetof(SmsConfig, keywords) + slot * KEYWORD_SIZE), KEYWORD_SIZE};
+    for (int i = 0; command_option_names[slot][i] && i < OPTION_NAME_SIZE - 1; ++i)
+        row.option[i] = command_option_names[slot][i];
+    return row;
 }
 
 constexpr OptionRow ROWS[] = {

@@ -28,7 +28,7 @@ constexpr int SHOWN_VALUE_CHARS = 64;
 constexpr int RULE_TEXT_SIZE = 96;
 // The line naming a bad option: its key, the value shown, the rule.
 constexpr int REPORT_SIZE = 384;
-// One word of a Numbers option, the hour of an Hour option, a quoted word.
+// One number of a list, the hour of an Hour option, a quoted word.
 constexpr int WORD_SIZE = 24;
 // Host names: the length of a label, and of the last one, as the init
 // scripts' "host" allows.
@@ -127,22 +127,6 @@ bool take_hour(const OptionRow& row, const char* text, void* record)
     return len < sizeof hour && take_int(row, hour, nullptr) && take_text(row, text, record);
 }
 
-bool take_numbers(const OptionRow& row, const char* text, void* record)
-{
-    bool ok = strlen(text) < row.size;
-    for (const char* p = text; *p;) {
-        size_t len = strcspn(p, " \t");
-        char word[WORD_SIZE];
-        snprintf(word, sizeof word, "%.*s", static_cast<int>(len), p);
-        if (len > 0 && (len >= sizeof word || !take_int(row, word, nullptr)))
-            ok = false;
-        p += len + (p[len] ? 1 : 0);
-    }
-    if (record)
-        row.keep(record, text);
-    return ok;
-}
-
 // Names a bad option, its value and the rule it breaks, in the log and on
 // standard error (procd hands that to logread).
 void report(const OptionRow& row, const char* key, const char* text)
@@ -175,7 +159,6 @@ const OptionType OPTION_LETTER = {take_word, nullptr, false};
 const OptionType OPTION_CHOICE = {take_word, nullptr, false};
 const OptionType OPTION_HOST = {take_host, "and(host,maxlength(%d))", true};
 const OptionType OPTION_HOUR = {take_hour, "range(%d,%d)", false};
-const OptionType OPTION_NUMBERS = {take_numbers, "range(%d,%d)", false};
 
 bool option_number(const char* text, int min, int max, int* out)
 {
@@ -188,6 +171,21 @@ bool option_number(const char* text, int min, int max, int* out)
         return false;
     *out = static_cast<int>(value);
     return true;
+}
+
+bool option_numbers_ok(const OptionRow& row, const char* text)
+{
+    bool ok = strlen(text) < row.size;
+    for (const char* p = text; *p;) {
+        size_t len = strcspn(p, " \t");
+        char word[WORD_SIZE];
+        snprintf(word, sizeof word, "%.*s", static_cast<int>(len), p);
+        int value;
+        if (len > 0 && (len >= sizeof word || !option_number(word, row.min, row.max, &value)))
+            ok = false;
+        p += len + (p[len] ? 1 : 0);
+    }
+    return ok;
 }
 
 bool option_value_ok(const OptionRow& row, const char* text)
@@ -212,7 +210,7 @@ int load_options(const OptionTable& table, void* record, const char* section)
     for (int i = 0; i < table.count; ++i) {
         const OptionRow& row = table.rows[i];
         char key[KEY_SIZE];
-        const char* own = row.section ? row.section : table.section ? table.section : section;
+        const char* own = row.section[0] ? row.section : table.section ? table.section : section;
         snprintf(key, sizeof key, "%s.%s.%s", table.package, own, row.option);
         // A value never holds a newline as read: one left there means uci printed nothing.
         char value[VALUE_SIZE];
@@ -221,7 +219,7 @@ int load_options(const OptionTable& table, void* record, const char* section)
         get_data_str(key, value, sizeof value);
         if (value[0] == '\n')
             continue;
-        // A type stores only what is good (Numbers keep their good words).
+        // A type stores only what is good (or, for a list, its good words).
         if (strlen(value) < VALUE_SIZE - 1 && row.type->take(row, value, record))
             continue;
         report(row, key, value);

@@ -19,7 +19,7 @@ struct OptionRow;
 // daemon only when one of its rows names it.
 struct OptionType {
     // Whether text is good; when it is and record is given, stores it there
-    // (OPTION_NUMBERS stores it always: its reader skips the bad words).
+    // (a list may also store its good words).
     bool (*take)(const OptionRow& row, const char* text, void* record);
     // The rule in the words of the init scripts' validation (OpenWrt's
     // validate_data datatypes): a printf format of the row's min and max,
@@ -38,25 +38,29 @@ extern const OptionType OPTION_LETTER;  // one of the quoted letters of `words`,
 extern const OptionType OPTION_HOST;    // a host name or an IP address of at most size - 1 characters
 extern const OptionType OPTION_CHOICE;  // one of the quoted numbers of `words` (SPEED_RULE), into an int
 extern const OptionType OPTION_HOUR;    // an hour, min to max, with ":" and minutes not read; as text
-extern const OptionType OPTION_NUMBERS; // numbers separated by blanks, min to max each; the text goes to
-                                        // `keep`, which skips the bad ones
+// A daemon whose option needs more (a list of numbers kept sorted) defines a
+// type of its own, with option_numbers_ok below.
 
 enum class OnBad : unsigned char {
     Refuse, // an Error line, and the daemon does not start
     Ignore, // a Warning line, and the option reads as if it were not set
 };
 
+// Section and option names in place: no pointers a position-independent
+// daemon would relocate at every start.
+constexpr int OPTION_SECTION_SIZE = 8;
+constexpr int OPTION_NAME_SIZE = 16;
+
 struct OptionRow {
-    const char* section; // nullptr: the table's
-    const char* option;
+    char section[OPTION_SECTION_SIZE]; // "": the table's
+    char option[OPTION_NAME_SIZE];
     const OptionType* type;
     OnBad on_bad;
     unsigned short offset; // destination in the settings record
     unsigned short size;   // bytes of the destination
     int min = 0;
     int max = 0;
-    const char* words = nullptr;    // OPTION_WORD, OPTION_LETTER, OPTION_CHOICE: the accepted values, as their rule
-    void (*keep)(void* record, const char* text) = nullptr; // OPTION_NUMBERS: takes the text instead of a field
+    const char* words = nullptr; // OPTION_WORD, OPTION_LETTER, OPTION_CHOICE: the accepted values, as their rule
 };
 
 // Destination of a row: offset and size of a field of the settings record.
@@ -85,3 +89,6 @@ bool option_value_ok(const OptionRow& row, const char* text);
 void option_rule_text(const OptionRow& row, char* out, int size);
 // A decimal number within min and max (a sign, then digits, nothing else).
 bool option_number(const char* text, int min, int max, int* out);
+// Whether text, shorter than the row's size, holds only such numbers (min to
+// max), separated by blanks.
+bool option_numbers_ok(const OptionRow& row, const char* text);

@@ -18,37 +18,40 @@ namespace {
 // The allowance in MB: up to 1 PB.
 constexpr int DATAMAX_MAX = 1000000000;
 
-void keep_percent(void* record, const char* text)
+// Percentages, kept sorted; words that are no percentage do not count.
+bool take_percent(const OptionRow& row, const char* text, void* record)
 {
-    sort_percent(*static_cast<TrafficSettings*>(record), text);
+    if (record)
+        sort_percent(*static_cast<TrafficSettings*>(record), text);
+    return option_numbers_ok(row, text);
 }
+
+constexpr OptionType PERCENTAGES = {take_percent, "range(%d,%d)", false};
 
 // The options of the instance's own section.
 constexpr OptionRow ROWS[] = {
     // Applied only above 0.
-    {nullptr, "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debug), 0, 5},
+    {"", "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debug), 0, 5},
     // 1 standard output, 2 standard error, anything else the log file.
-    {nullptr, "debugoutput", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debugoutput), 0, 2},
+    {"", "debugoutput", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debugoutput), 0, 2},
     // Anything but 1 leaves the limit off.
-    {nullptr, "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(TrafficSettings, enabled)},
+    {"", "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(TrafficSettings, enabled)},
     // Any other period clears nothing.
-    {nullptr, "period", &OPTION_WORD, OnBad::Ignore, OPTION_FIELD(TrafficSettings, period), 0, 0,
+    {"", "period", &OPTION_WORD, OnBad::Ignore, OPTION_FIELD(TrafficSettings, period), 0, 0,
      R"(or("month","week","day"))"},
-    {nullptr, "start_hour", &OPTION_HOUR, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_hour), 0, 23},
-    {nullptr, "phone", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(TrafficSettings, phone)},
-    {nullptr, "start_month", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_month), 1, 31},
-    {nullptr, "start_week", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_week), 0, 6},
-    {nullptr, "datamax", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, datamax), 0, DATAMAX_MAX},
-    // Words that are no percentage do not count.
-    {nullptr, "percent", &OPTION_NUMBERS, OnBad::Ignore, 0, PERCENT_TEXT_SIZE, 1, OPTION_COUNT_MAX, nullptr,
-     keep_percent},
+    {"", "start_hour", &OPTION_HOUR, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_hour), 0, 23},
+    {"", "phone", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(TrafficSettings, phone)},
+    {"", "start_month", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_month), 1, 31},
+    {"", "start_week", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_week), 0, 6},
+    {"", "datamax", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, datamax), 0, DATAMAX_MAX},
+    {"", "percent", &PERCENTAGES, OnBad::Ignore, 0, PERCENT_TEXT_SIZE, 1, OPTION_COUNT_MAX},
     // The daemon's own state: a value it cannot have written starts afresh.
-    {nullptr, "used", &OPTION_BYTES, OnBad::Ignore, OPTION_FIELD(TrafficSettings, used)},
-    {nullptr, "endtime", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, endtime), 0, INT_MAX},
-    {nullptr, "alarmsent", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, alarmsent), 0,
+    {"", "used", &OPTION_BYTES, OnBad::Ignore, OPTION_FIELD(TrafficSettings, used)},
+    {"", "endtime", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, endtime), 0, INT_MAX},
+    {"", "alarmsent", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, alarmsent), 0,
      OPTION_COUNT_MAX},
-    {nullptr, "turnoff", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(TrafficSettings, turnoff)},
-    {nullptr, "commit_interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, commit_interval),
+    {"", "turnoff", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(TrafficSettings, turnoff)},
+    {"", "commit_interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, commit_interval),
      0, OPTION_COUNT_MAX},
 };
 

@@ -191,7 +191,7 @@ TEST(HostileOptions, EveryBadValueIsRefusedByNameOrRunsOnHarmlessly)
         std::vector<std::unique_ptr<CaseRun>> runs;
         for (int i = 0; i < d.table->count; ++i) {
             const OptionRow& row = d.table->rows[i];
-            const char* own = row.section ? row.section : d.table->section;
+            const char* own = row.section[0] ? row.section : d.table->section;
             std::string section = own ? own : "traffic";
             for (const std::string& value : HOSTILE) {
                 runs.push_back(std::make_unique<CaseRun>());

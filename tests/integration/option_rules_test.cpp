@@ -94,7 +94,7 @@ TEST(OptionRules, InitScriptsCheckEveryOptionAsTheDaemonDoes)
         ASSERT_FALSE(rules.empty()) << s.init << " " << s.variable;
         for (int i = 0; i < s.table->count; ++i) {
             const OptionRow& row = s.table->rows[i];
-            const char* section = row.section ? row.section : s.table->section;
+            const char* section = row.section[0] ? row.section : s.table->section;
             if ((section == nullptr) != (s.section == nullptr) || (s.section && s.section != std::string(section)))
                 continue;
             if (!section && STATE_OPTIONS.count(row.option)) {
