@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-// A daemon that refuses an option ends with this status (sysexits' EX_CONFIG),
-// so procd's respawn limit stops the loop and logread says why.
+// A daemon that refuses an option ends with this status (sysexits'
+// EX_CONFIG), not 0: its start failed, and its Error lines say why.
 constexpr int EXIT_BAD_OPTION = 78;
 // Counts and thresholds without a natural limit: up to nine digits, which
 // OpenWrt's validate_data reads alike on the router and on a 64-bit host.
