@@ -13,6 +13,7 @@
 #include "TcpClient.h"
 #include "UdpClient.h"
 #include "config.h"
+#include "gps_config.h"
 #include "log.h"
 #include "pidfile.h"
 #include "nmea_chunk.h"
@@ -26,39 +27,14 @@ constexpr char LOG_UNIT[] = "quorral.cpp";
 
 namespace {
 
-enum {
-    PROTO_TCP = 0,
-    PROTO_UDP = 1,
-    PROTO_SERIAL = 2,
-};
-
-// Server address or host name as read from UCI, terminator included.
-constexpr int SERVER_TEXT_SIZE = 128;
 // Serial number text, terminator included.
 constexpr int SERIAL_NUMBER_SIZE = 128;
-// UCI value the parity letter is taken from.
-constexpr int PARITY_TEXT_SIZE = 64;
 // No data for more than this many intervals asks for a restart.
 constexpr int NO_DATA_INTERVALS = 30;
 // Pause before asking for a restart when the GPS device cannot be opened.
 constexpr unsigned OPEN_FAILURE_PAUSE_S = 5;
 // Every network send goes through this client entry.
 constexpr int CLIENT_INDEX = 0;
-
-struct GpsConfig {
-    int enabled;
-    int proto;
-    int sendsn;
-    int onlyrmc;
-    int interval;
-    char serverip[SERVER_TEXT_SIZE];
-    int serverport;
-    int baudrate;
-    char parity;
-    int databits;
-    int stopbits;
-    int debug;
-};
 
 // Everything the process keeps between reads.
 struct Forwarder {
@@ -78,26 +54,6 @@ struct Forwarder {
 };
 
 Forwarder forwarder;
-
-void load_gps_config(GpsConfig* config)
-{
-    get_data_int("quorral.general.enabled", &config->enabled);
-    get_data_int("quorral.general.proto", &config->proto);
-    get_data_int("quorral.general.sendsn", &config->sendsn);
-    get_data_int("quorral.general.onlyrmc", &config->onlyrmc);
-    get_data_int("quorral.general.interval", &config->interval);
-    get_data_str("quorral.general.serverip", config->serverip, SERVER_TEXT_SIZE);
-    get_data_int("quorral.general.serverport", &config->serverport);
-    get_data_int("quorral.general.baudrate", &config->baudrate);
-    char parity[PARITY_TEXT_SIZE] = {};
-    get_data_str("quorral.general.parity", parity, PARITY_TEXT_SIZE);
-    config->parity = parity[0];
-    get_data_int("quorral.general.databits", &config->databits);
-    get_data_int("quorral.general.stopbits", &config->stopbits);
-    get_data_int("quorral.general.debug", &config->debug);
-    if (config->debug > 0)
-        log_set_level(config->debug);
-}
 
 void write_pid_file(const char* path)
 {
@@ -371,7 +327,12 @@ int main(int argc, char** argv)
     if (uci_package_refused("quorral", refusal, sizeof refusal))
         log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,
                   "quorral", refusal);
-    load_gps_config(&forwarder.config);
+    // The Error lines name what is refused; running on would only fail later.
+    if (load_gps_config(&forwarder.config) > 0) {
+        if (argc > 2)
+            unlink(argv[2]);
+        return EXIT_BAD_OPTION;
+    }
     const GpsConfig& config = forwarder.config;
 
     forwarder.gps_fd = open_port(device);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bridge_config.h"
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
@@ -26,8 +27,6 @@ namespace {
 
 // Board port path given on the command line, terminator included.
 constexpr int PORT_PATH_SIZE = 32;
-// UCI value the parity letter is taken from.
-constexpr int PARITY_TEXT_SIZE = 64;
 // One read from either port (the terminator comes on top): a tty hands over
 // at most 4096 bytes at a time.
 constexpr int TRANSFER_SIZE = 4096;
@@ -45,16 +44,6 @@ constexpr char CAPTURE_ROTATED[] = "/tmp/qv.log2";
 constexpr off_t CAPTURE_ROTATE_SIZE = 200001;
 // How often the capture's name is checked to still hold the file we write.
 constexpr long long CAPTURE_CHECK_MS = 1000;
-
-struct BridgeConfig {
-    char parity;
-    int baudrate;
-    int databits;
-    int stopbits;
-    int enabled;
-    int debug;
-    int output;
-};
 
 // The capture file, held open between blocks, and its size so far.
 struct Capture {
@@ -86,21 +75,6 @@ struct Bridge {
 };
 
 Bridge bridge;
-
-int load_bridge_config(BridgeConfig* config)
-{
-    get_data_int("dastral.general.enabled", &config->enabled);
-    get_data_int("dastral.general.debug", &config->debug);
-    get_data_int("dastral.general.output", &config->output);
-    get_data_int("dastral.general.baudrate", &config->baudrate);
-    char parity[PARITY_TEXT_SIZE] = {};
-    get_data_str("dastral.general.parity", parity, PARITY_TEXT_SIZE);
-    if (parity[0])
-        config->parity = parity[0];
-    get_data_int("dastral.general.databits", &config->databits);
-    get_data_int("dastral.general.stopbits", &config->stopbits);
-    return 0;
-}
 
 void write_pid_file(const char* path)
 {
@@ -372,7 +346,11 @@ int main(int argc, char** argv)
     write_pid_file(argv[2]);
 
     memset(&bridge.config, 0, sizeof bridge.config);
-    load_bridge_config(&bridge.config);
+    // The Error lines name what is refused; running on would only fail later.
+    if (load_bridge_config(&bridge.config) > 0) {
+        unlink(argv[2]);
+        return EXIT_BAD_OPTION;
+    }
     const BridgeConfig& config = bridge.config;
     log_print(LOG_DEBUG, "[%s %d] Debug： debug level=%d, output=%d", LOG_UNIT, __LINE__, config.debug, config.output);
     log_set_level(config.debug);

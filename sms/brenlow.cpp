@@ -9,6 +9,7 @@
 #include "brenlow_state.h"
 #include "config.h"
 #include "log.h"
+#include "options.h"
 #include "pidfile.h"
 #include "receive_hook.h"
 #include "rssi_alarm.h"
@@ -88,7 +89,10 @@ int main(int argc, char** argv)
     set_modem_fd(fd);
     set_device_path(args.device);
 
-    prepare_config();
+    if (prepare_config() > 0) {
+        unlink(args.pidfile);
+        return EXIT_BAD_OPTION;
+    }
     run_cmd("/etc/system/ostrel.sh");
     const SmsConfig* config = get_sms_config();
     sms_manager_init(args.cdma_flag, config->enabled);

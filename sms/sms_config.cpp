@@ -1,5 +1,6 @@
 #include "sms_config.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "config.h"
 #include "line_reader.h"
 #include "log.h"
+#include "options.h"
 #include "paths.h"
 #include "shown_text.h"
 #include "unique_fd.h"
@@ -19,6 +21,37 @@ namespace {
 
 // A flag is read from at most this many characters of its field.
 constexpr int FLAG_DIGITS = 8;
+
+constexpr OptionRow keyword_row(int slot)
+{
+    OptionRow row = {"command", "", &OPTION_TEXT, OnBad::Refuse,
+                     static_cast<unsigned short>(offsetof(SmsConfig, keywords) + slot * KEYWORD_SIZE), KEYWORD_SIZE};
+    for (int i = 0; command_option_names[slot][i] && i < OPTION_NAME_SIZE - 1; ++i)
+        row.option[i] = command_option_names[slot][i];
+    return row;
+}
+
+constexpr OptionRow ROWS[] = {
+    // A level of 0 or below silences the log.
+    {"general", "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(SmsConfig, debug), 0, 5},
+    {"general", "alarmenabled", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, alarmenabled)},
+    {"general", "unicode", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, unicode)},
+    // The program run for each received message; empty runs nothing.
+    {"general", "onreceive", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(SmsConfig, onreceive)},
+    {"command", "enabled", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, enabled)},
+    {"command", "smsack", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, smsack)},
+    {"command", "fixplus", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, fixplus)},
+    keyword_row(0), keyword_row(1), keyword_row(2), keyword_row(3), keyword_row(4), keyword_row(5), keyword_row(6),
+    keyword_row(7), keyword_row(8), keyword_row(9), keyword_row(10), keyword_row(11), keyword_row(12),
+    keyword_row(13), keyword_row(14), keyword_row(15), keyword_row(16), keyword_row(17), keyword_row(18),
+    {"rssi", "rssialarm", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, rssialarm)},
+    {"rssi", "sigthres", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, sigthres), -OPTION_COUNT_MAX,
+     OPTION_COUNT_MAX},
+    // 0 or less would raise the alarm on a good signal.
+    {"rssi", "failedthres", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, failedthres), 1, OPTION_COUNT_MAX},
+    {"rssi", "normalthres", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, normalthres), 0, OPTION_COUNT_MAX},
+};
+static_assert(sizeof ROWS / sizeof ROWS[0] == 11 + COMMAND_SLOTS, "one row per keyword slot");
 
 // atoi of at most the first n characters of a span.
 int span_atoi(const char* text, const FieldSpan& span, int n)
@@ -121,30 +154,18 @@ void load_phone_list()
     }
 }
 
-void prepare_config()
+const OptionTable SMS_OPTIONS = {"sms", nullptr, ROWS, sizeof ROWS / sizeof ROWS[0]};
+
+int prepare_config()
 {
     printf("prepare_config\n");
     SmsConfig& c = brenlow.config;
     c = SmsConfig{};
-    get_data_int("sms.command.enabled", &c.enabled);
-    get_data_int("sms.general.alarmenabled", &c.alarmenabled);
-    get_data_int("sms.command.smsack", &c.smsack);
-    get_data_int("sms.command.fixplus", &c.fixplus);
-    get_data_int("sms.general.debug", &c.debug);
+    int refused = load_options(SMS_OPTIONS, &c, nullptr);
     log_set_level(c.debug);
-    for (int slot = 0; slot < COMMAND_SLOTS; ++slot) {
-        char key[64];
-        snprintf(key, sizeof key, "sms.command.%s", command_option_names[slot]);
-        get_data_str(key, c.keywords[slot], KEYWORD_SIZE);
-    }
-    get_data_int("sms.rssi.rssialarm", &c.rssialarm);
-    get_data_int("sms.rssi.sigthres", &c.sigthres);
-    get_data_int("sms.rssi.failedthres", &c.failedthres);
-    get_data_int("sms.rssi.normalthres", &c.normalthres);
-    get_data_int("sms.general.unicode", &c.unicode);
-    get_data_str("sms.general.onreceive", c.onreceive, ONRECEIVE_PATH_SIZE);
     load_phone_list();
     brenlow.config_loaded = true;
+    return refused;
 }
 
 SmsConfig* get_sms_config()

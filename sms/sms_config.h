@@ -72,7 +72,11 @@ struct FieldSpan {
     int length;
 };
 
-void prepare_config();
+struct OptionTable;
+extern const OptionTable SMS_OPTIONS;
+
+// Reads the settings and the phone list; returns the number of options refused.
+int prepare_config();
 SmsConfig* get_sms_config();
 PhoneEntry* find_phone(const char* number);
 int split_fields(const char* text, FieldSpan* spans, int max, char separator);

@@ -95,6 +95,11 @@ void log_set_output(int selector)
     logger.output = selector;
 }
 
+int log_get_output()
+{
+    return logger.output;
+}
+
 void log_set_file(const char* path)
 {
     snprintf(logger.file, sizeof logger.file, "%s", path);

@@ -30,6 +30,7 @@ void log_set_output(int selector);
 // Also deletes the file, so each start begins with an empty log.
 void log_set_file(const char* path);
 int log_get_level();
+int log_get_output();
 
 extern pthread_mutex_t log_mutex;
 int log_mutex_init();

@@ -14,6 +14,11 @@ constexpr SpeedEntry speed_table[] = {
     {4800, B4800},     {2400, B2400},   {1200, B1200},   {300, B300},
 };
 
+// The speeds of speed_table and the parity letters setup_port takes, in the
+// words of the init scripts' validation.
+constexpr char SPEED_RULE[] = R"(or("115200","57600","38400","19200","9600","4800","2400","1200","300"))";
+constexpr char PARITY_RULE[] = R"(or("N","n","O","o","E","e","S","s"))";
+
 int open_port(const char* path);
 int setup_port(int fd, int speed, int data_bits, char parity, int stop_bits, int read_timeout);
 // Note the order: stop bits before parity.

@@ -200,8 +200,8 @@ int main(int argc, char** argv)
     moskar.interface = argv[1];
     select_instance(moskar, argc >= 4 ? argv[3] : nullptr);
     // A volume it cannot hold would alarm or cut the link for nothing.
-    if (!prepare_config(moskar))
-        return 1;
+    if (prepare_config(moskar) > 0)
+        return EXIT_BAD_OPTION;
     if (moskar.settings.debug > 0)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);

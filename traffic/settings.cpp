@@ -1,7 +1,6 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -9,75 +8,75 @@
 
 #include "config.h"
 #include "log.h"
+#include "options.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "settings.cpp";
 
 namespace {
 
-// "uci get" keys of the own section.
-constexpr int KEY_SIZE = 64;
-
-void section_key(char* key, const TrafficState& state, const char* option)
+// The allowance in MB: decimal digits up to DATAMAX_MAX, into a long long.
+// validate_data's range() reads an int on the router, so the init script's
+// rule bounds the digits instead, as this check does.
+bool take_allowance(const OptionRow& row, const char* text, void* record)
 {
-    snprintf(key, KEY_SIZE, "%s.%s.%s", TRAFFIC_PACKAGE, state.section, option);
+    long long value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || value > (DATAMAX_MAX - (*p - '0')) / 10)
+            return false;
+        value = value * 10 + (*p - '0');
+    }
+    return *text && (!record || (*reinterpret_cast<long long*>(static_cast<char*>(record) + row.offset) = value, true));
 }
 
-void read_int(const TrafficState& state, const char* option, int* out)
+constexpr OptionType ALLOWANCE = {take_allowance, "and(uinteger,maxlength(12))", false};
+static_assert(DATAMAX_MAX == 999999999999LL, "the allowance rule allows twelve digits");
+
+// Percentages, kept sorted; words that are no percentage do not count.
+bool take_percent(const OptionRow& row, const char* text, void* record)
 {
-    char key[KEY_SIZE];
-    section_key(key, state, option);
-    get_data_int(key, out);
+    if (record)
+        sort_percent(*static_cast<TrafficSettings*>(record), text);
+    return option_numbers_ok(row, text);
 }
 
-void read_text(const TrafficState& state, const char* option, char* buf, int size)
-{
-    char key[KEY_SIZE];
-    section_key(key, state, option);
-    get_data_str(key, buf, size);
-}
+constexpr OptionType PERCENTAGES = {take_percent, "range(%d,%d)", false};
+
+// The options of the instance's own section.
+constexpr OptionRow ROWS[] = {
+    // Applied only above 0.
+    {"", "debug", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debug), 0, 5},
+    // 1 standard output, 2 standard error, anything else the log file.
+    {"", "debugoutput", &OPTION_INTEGER, OnBad::Ignore, OPTION_FIELD(TrafficSettings, debugoutput), 0, 2},
+    // Anything but 1 leaves the limit off.
+    {"", "enabled", &OPTION_BOOL, OnBad::Ignore, OPTION_FIELD(TrafficSettings, enabled)},
+    // Any other period clears nothing.
+    {"", "period", &OPTION_WORD, OnBad::Ignore, OPTION_FIELD(TrafficSettings, period), 0, 0,
+     R"(or("month","week","day"))"},
+    {"", "start_hour", &OPTION_HOUR, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_hour), 0, 23},
+    {"", "phone", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(TrafficSettings, phone)},
+    {"", "start_month", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_month), 1, 31},
+    {"", "start_week", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, start_week), 0, 6},
+    {"", "datamax", &ALLOWANCE, OnBad::Refuse, OPTION_FIELD(TrafficSettings, datamax)},
+    // A percentage that cannot be held is refused, never cut to another one.
+    {"", "percent", &PERCENTAGES, OnBad::Refuse, 0, PERCENT_TEXT_SIZE, 1, OPTION_COUNT_MAX},
+    // The count of the period: one that cannot be held is refused rather
+    // than started afresh, which would forget what was used.
+    {"", "used", &OPTION_BYTES, OnBad::Refuse, OPTION_FIELD(TrafficSettings, used)},
+    // The daemon's own period state: a value it cannot have written starts afresh.
+    {"", "endtime", &OPTION_BYTES, OnBad::Ignore, OPTION_FIELD(TrafficSettings, endtime)},
+    {"", "alarmsent", &OPTION_BYTES, OnBad::Ignore, OPTION_FIELD(TrafficSettings, alarmsent)},
+    {"", "turnoff", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(TrafficSettings, turnoff)},
+    {"", "commit_interval", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(TrafficSettings, commit_interval),
+     0, OPTION_COUNT_MAX},
+};
 
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// A volume option's text as uci prints it; longer texts are refused whole.
-constexpr int COUNT_TEXT_SIZE = 64;
-
-// The one refusal of a value the instance cannot hold.
-void refuse(const TrafficState& state, const char* option, const char* value, long long max)
-{
-    log_print(LOG_ERROR, "[%s %d] Error： option %s.%s.%s '%s' is not a number from 0 to %lld, not started", LOG_UNIT,
-              __LINE__, TRAFFIC_PACKAGE, state.section, option, value, max);
-}
-
-bool read_count(const TrafficState& state, const char* option, long long max, long long* out)
-{
-    char text[COUNT_TEXT_SIZE] = {};
-    read_text(state, option, text, sizeof text);
-    if (parse_count(text, max, out))
-        return true;
-    refuse(state, option, text, max);
-    return false;
-}
-
 } // namespace
-
-bool parse_count(const char* text, long long max, long long* out)
-{
-    long long value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        int digit = *p - '0';
-        if (value > (max - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    *out = value;
-    return true;
-}
 
 bool next_word(const char*& p, char* out, int size)
 {
@@ -98,43 +97,36 @@ void select_instance(TrafficState& state, const char* instance_arg)
     snprintf(state.section, sizeof state.section, "%s", state.instance == 2 ? "traffic2" : "traffic");
 }
 
-bool sort_percent(TrafficSettings& settings, const char* text, char* refused, int refused_size)
+void sort_percent(TrafficSettings& settings, const char* text)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： sort_percent %s", LOG_UNIT, __LINE__, text);
-    long long slots[PERCENT_SLOTS] = {};
+    int slots[PERCENT_SLOTS] = {};
     int accepted = 0;
     const char* p = text;
     char word[PERCENT_TEXT_SIZE];
     while (accepted < PERCENT_SLOTS && next_word(p, word, sizeof word)) {
         log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_UNIT, __LINE__, accepted, word);
-        // Words that are no positive number are skipped; a number too large
-        // to hold is refused, not cut to some other percentage.
-        errno = 0;
-        long long value = strtoll(word, nullptr, 10);
-        if (errno == ERANGE) {
-            if (refused)
-                snprintf(refused, refused_size, "%s", word);
-            return false;
-        }
-        if (value > 0)
+        int value;
+        if (option_number(word, 1, OPTION_COUNT_MAX, &value))
             slots[accepted++] = value;
     }
     std::sort(slots, slots + PERCENT_SLOTS);
     memset(settings.percent, 0, sizeof settings.percent);
     int n = 0;
-    for (long long value : slots)
+    for (int value : slots)
         if (value > 0)
             settings.percent[n++] = value;
-    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld",
-              LOG_UNIT, __LINE__, slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6], slots[7],
+    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_UNIT,
+              __LINE__, slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6], slots[7],
               slots[8], slots[9], slots[10], slots[11]);
     const long long* q = settings.percent;
     log_print(LOG_DEBUG, "[%s %d] Debug： percent %lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld", LOG_UNIT,
               __LINE__, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
-    return true;
 }
 
-bool prepare_config(TrafficState& state)
+const OptionTable TRAFFIC_OPTIONS = {TRAFFIC_PACKAGE, nullptr, ROWS, sizeof ROWS / sizeof ROWS[0]};
+
+int prepare_config(TrafficState& state)
 {
     log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_UNIT, __LINE__);
     TrafficSettings& s = state.settings;
@@ -144,32 +136,9 @@ bool prepare_config(TrafficState& state)
     memset(&s, 0, sizeof s);
     memcpy(s.hostname, hostname, sizeof hostname);
 
-    read_int(state, "debug", &s.debug);
-    read_int(state, "debugoutput", &s.debugoutput);
-    read_int(state, "enabled", &s.enabled);
-    read_text(state, "period", s.period, sizeof s.period);
-    read_text(state, "start_hour", s.start_hour, sizeof s.start_hour);
-    read_text(state, "phone", s.phone, sizeof s.phone);
-    read_int(state, "start_month", &s.start_month);
-    read_int(state, "start_week", &s.start_week);
-    bool held = read_count(state, "datamax", DATAMAX_MAX, &s.datamax);
-    char percent[PERCENT_TEXT_SIZE] = {};
-    read_text(state, "percent", percent, sizeof percent);
-    char refused[PERCENT_TEXT_SIZE];
-    if (held && !sort_percent(s, percent, refused, sizeof refused)) {
-        refuse(state, "percent", refused, LLONG_MAX);
-        held = false;
-    }
-    held = held && read_count(state, "used", LLONG_MAX, &s.used);
-    char key[KEY_SIZE];
-    section_key(key, state, "endtime");
-    get_data_ll(key, &s.endtime);
-    section_key(key, state, "alarmsent");
-    get_data_ll(key, &s.alarmsent);
-    read_int(state, "turnoff", &s.turnoff);
-    read_int(state, "commit_interval", &s.commit_interval);
+    int refused = load_options(TRAFFIC_OPTIONS, &s, state.section);
     get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
     s.last_total = 0;
     log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_UNIT, __LINE__);
-    return held;
+    return refused;
 }

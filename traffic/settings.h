@@ -1,6 +1,7 @@
 // Settings of one traffic limit instance and the process state around them.
 #pragma once
 
+#include "options.h"
 #include "uci_batch.h"
 
 // Alarm percentages an instance keeps.
@@ -84,16 +85,13 @@ void select_instance(TrafficState& state, const char* instance_arg);
 // with every percentage threshold; the init script's rule allows the same.
 constexpr long long DATAMAX_MAX = 999999999999LL;
 
+extern const OptionTable TRAFFIC_OPTIONS;
+
 // Reads the instance's section (and the host name) into state.settings.
-// False, after one Error line naming the option and its value, when a
-// volume or percentage cannot be held: the instance must not start on it.
-bool prepare_config(TrafficState& state);
-// A count option as uci prints it: empty reads 0; otherwise decimal digits
-// up to max. False when the text is anything else.
-bool parse_count(const char* text, long long max, long long* out);
-// Turns the percent option text into the ascending percent list. False, with
-// the word copied to refused, when a number is too large to hold.
-bool sort_percent(TrafficSettings& settings, const char* text, char* refused = nullptr, int refused_size = 0);
+// Returns the number of options refused.
+int prepare_config(TrafficState& state);
+// Turns the percent option text into the ascending percent list.
+void sort_percent(TrafficSettings& settings, const char* text);
 // Copies the next blank-separated word of a list option (the percentages, the
 // phone numbers) into out, cut to its size, and moves p past it; false at the end.
 bool next_word(const char*& p, char* out, int size);

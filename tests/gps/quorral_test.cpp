@@ -305,16 +305,15 @@ TEST_F(Quorral, SerialDestinationWithEmptyParityEndsTheProcess)
     EXPECT_NE(sb.stdout_of("quorral").find("Set serial port Error"), std::string::npos);
 }
 
-TEST_F(Quorral, UnsupportedProtocolForwardsNothingAndKeepsRunning)
+// Running on would forward nothing for ever; the start ends, naming the option.
+TEST_F(Quorral, UnsupportedProtocolIsRefusedByName)
 {
     GpsOptions options;
     options.proto = 7;
     pid_t pid = start(options);
-    ASSERT_TRUE(log_has("Info： not supported protocol 7"));
-    ASSERT_TRUE(log_has("Info： done"));
-    ASSERT_TRUE(gps.write_all(GGA));
-    EXPECT_TRUE(log_has("Error： not supported protocol 7"));
-    EXPECT_EQ(sb.wait_exit(pid, 200), -1);
+    EXPECT_EQ(sb.wait_exit(pid, 10000), 78);
+    EXPECT_TRUE(log_has("Error： option quorral.general.proto '7' is not range(0,2), not started"));
+    EXPECT_FALSE(sb.exists("/var/run/quorral.pid"));
 }
 
 namespace {

@@ -83,13 +83,19 @@ TEST_F(UciAccessTest, CommandTextsReachUciAsBuilt)
               "-q commit moskar\n");
 }
 
-TEST_F(UciAccessTest, LongKeysAreCutToTheCommandBuffer)
+TEST_F(UciAccessTest, LongKeysRunWholeOrNotAtAll)
 {
-    std::string key(200, 'k');
+    // A key past the old 64-byte command reaches uci whole.
+    std::string key(100, 'k');
     char buf[8] = "keep";
     get_data_str(key.c_str(), buf, sizeof buf);
-    // "uci get " plus the key fills 63 characters.
-    EXPECT_EQ(args(), "get " + std::string(63 - 8, 'k') + "\n");
+    EXPECT_EQ(args(), "get " + key + "\n");
+    // One that no buffer holds is not run cut, which would read or write another option.
+    std::string huge(300, 'h');
+    get_data_str(huge.c_str(), buf, sizeof buf);
+    EXPECT_EQ(set_option_str("moskar", huge.c_str(), "used", "1"), -1);
+    EXPECT_EQ(set_data_str("sms.general.name", huge.c_str()), -1);
+    EXPECT_EQ(args(), "get " + key + "\n");
     EXPECT_STREQ(buf, "keep");
 }
 

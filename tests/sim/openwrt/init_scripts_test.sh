@@ -128,11 +128,20 @@ uci commit sms
 svc brenlow start
 [ "$(logged "option sms.general.module '7' is not range(1,2), not started")" = 1 ] || fail "bad module not logged once"
 alive brenlow modem1 && fail "brenlow started with a bad module"
+# The daemon's own sections are checked by the same rules it applies.
+uci set sms.general.module=1
+uci set sms.rssi.failedthres=0
+uci commit sms
+svc brenlow start
+[ "$(logged "option sms.rssi.failedthres '0' is not range(1,999999999), not started")" = 1 ] ||
+    fail "bad failedthres not logged once"
+alive brenlow modem1 && fail "brenlow started with a bad failedthres"
+uci set sms.rssi.failedthres=1
 uci set sms.general.module=1
 uci set sms.general.onreceive="/$(printf '%0300d' 0)"
 uci commit sms
 svc brenlow start
-[ "$(logged "is not maxlength(254), not started")" = 1 ] || fail "overlong onreceive not logged once"
+[ "$(logged "is not maxlength(255), not started")" = 1 ] || fail "overlong onreceive not logged once"
 alive brenlow modem1 && fail "brenlow started with an onreceive path it would cut"
 
 # moskar: settings in procd's data, so its own writes restart nothing.
@@ -175,7 +184,7 @@ uci commit quorral
 uci commit dastral
 svc quorral start
 svc dastral start
-[ "$(logged "option quorral.general.serverport '99999' is not port, not started")" = 1 ] || fail "bad port not logged"
+[ "$(logged "option quorral.general.serverport '99999' is not range(0,65535), not started")" = 1 ] || fail "bad port not logged"
 [ "$(logged "option dastral.general.stopbits '3' is not range(1,2), not started")" = 1 ] || fail "bad stopbits not logged"
 alive quorral instance1 && fail "quorral started with a bad port"
 alive dastral instance1 && fail "dastral started with bad stop bits"

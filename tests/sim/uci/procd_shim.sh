@@ -50,40 +50,24 @@ logger() { shim_print log "$@"; }
 
 # Validation (procd.sh's uci_load_validate over validate_data): a rule is
 # NAME:TYPE[:DEFAULT]; the option's value, or the default when it is not
-# set, is assigned to the variable NAME. A value that fails its type is
-# reported on standard error and counted; the result is 0 when all pass.
+# set, is assigned to the variable NAME. Each value (each item of a list)
+# is checked by OpenWrt's own validate_data, built under $OPENWRT_ROOT by
+# sim/openwrt-web/build.sh. A value that fails its type is reported on
+# standard error and counted; the result is 0 when all pass.
 shim_valid() {
-	local shim_lo shim_hi
-	case "$1" in
-		string) return 0 ;;
-		bool)
-			case "$2" in 0|1|on|off|true|false|yes|no|enabled|disabled) return 0 ;; esac
-			return 1 ;;
-		uinteger)
-			case "$2" in ''|*[!0-9]*) return 1 ;; esac ;;
-		maxlength\(*)
-			shim_hi=${1#maxlength(}
-			[ ${#2} -le "${shim_hi%)}" ] ;;
-		and\(*,*\))
-			shim_lo=${1#and(}
-			shim_lo=${shim_lo%)}
-			shim_valid "${shim_lo%%,*}" "$2" && shim_valid "${shim_lo#*,}" "$2" ;;
-		port) shim_valid uinteger "$2" && [ "$2" -le 65535 ] ;;
-		range\(*)
-			shim_lo=${1#range(}
-			shim_hi=${shim_lo#*,}
-			shim_hi=${shim_hi%)}
-			shim_lo=${shim_lo%%,*}
-			shim_valid uinteger "${2#-}" && [ "$2" -ge "$shim_lo" ] && [ "$2" -le "$shim_hi" ] ;;
-		ip4addr|ipaddr)
-			echo "$2" | grep -Eq '^((25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])\.){3}(25[0-5]|2[0-4][0-9]|1?[0-9]?[0-9])$' ;;
-		hostname)
-			[ ${#2} -le 253 ] && echo "$2" | grep -Eq '^[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*$' ;;
-		host) shim_valid ip4addr "$2" || shim_valid hostname "$2" ;;
-		file) [ -f "$2" ] ;;
-		device) [ -c "$2" ] || [ -b "$2" ] ;;
-		*) echo "unknown type $1" >&2; return 1 ;;
-	esac
+	local shim_item shim_newline='
+'
+	[ -x "$OPENWRT_ROOT/usr/bin/validate_data" ] || {
+		echo "OPENWRT_ROOT does not hold validate_data" >&2
+		return 1
+	}
+	# Items of a list one a line; an option's value whole.
+	while IFS= read -r shim_item; do
+		LD_LIBRARY_PATH="$OPENWRT_ROOT/usr/lib" "$OPENWRT_ROOT/usr/bin/validate_data" "$1" "$shim_item" \
+			2>/dev/null || return 1
+	done <<EOF_ITEMS
+$(uci -q -d "$shim_newline" get "$2")
+EOF_ITEMS
 }
 
 uci_validate_section() {
@@ -99,7 +83,7 @@ uci_validate_section() {
 		shim_value=$(uci -q get "$shim_pkg.$shim_section.$shim_name") || shim_value=
 		if [ -z "$shim_value" ]; then
 			shim_value=$shim_default
-		elif ! shim_valid "$shim_type" "$shim_value"; then
+		elif ! shim_valid "$shim_type" "$shim_pkg.$shim_section.$shim_name"; then
 			echo "$shim_pkg.$shim_section.$shim_name=$shim_value validates as $shim_type with false" >&2
 			shim_errors=$((shim_errors + 1))
 			shim_value=$shim_default
