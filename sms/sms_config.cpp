@@ -142,6 +142,11 @@ void prepare_config()
     get_data_int("sms.rssi.failedthres", &c.failedthres);
     get_data_int("sms.rssi.normalthres", &c.normalthres);
     get_data_int("sms.general.unicode", &c.unicode);
+    // get_data_str leaves the default in place when the option is absent.
+    char retry[16];
+    snprintf(retry, sizeof retry, "%d", RETRY_TIME_DEFAULT_S);
+    get_data_str("sms.general.retrytime", retry, sizeof retry);
+    c.retrytime = atoi(retry) > 0 ? atoi(retry) : 0;
     load_phone_list();
     brenlow.config_loaded = true;
 }

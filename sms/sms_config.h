@@ -9,6 +9,8 @@ constexpr int KEYWORD_SIZE = 64;
 constexpr int PHONE_NUMBER_SIZE = 17;
 // Line buffer of the phone file; longer lines are taken in parts.
 constexpr int PHONE_LINE_SIZE = 512;
+// Retry time of refused spool messages when the option is absent: a day.
+constexpr int RETRY_TIME_DEFAULT_S = 86400;
 
 enum CommandSlot {
     CMD_REBOOT = 0,
@@ -61,6 +63,8 @@ struct SmsConfig {
     // 1: texts as phones write them (GSM alphabet, Unicode, long messages);
     // absent or 0: septet values and low UCS2 octets as bytes, one PDU each.
     int unicode;
+    // Seconds a refused spool message is tried again before it is given up.
+    int retrytime;
 };
 
 struct FieldSpan {
