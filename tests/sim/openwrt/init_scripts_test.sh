@@ -128,6 +128,12 @@ uci commit sms
 svc brenlow start
 [ "$(logged "option sms.general.module '7' is not range(1,2), not started")" = 1 ] || fail "bad module not logged once"
 alive brenlow modem1 && fail "brenlow started with a bad module"
+uci set sms.general.module=1
+uci set sms.general.retrytime=1d
+uci commit sms
+svc brenlow start
+[ "$(logged "option sms.general.retrytime '1d' is not uinteger, not started")" = 1 ] || fail "bad retrytime not logged once"
+alive brenlow modem1 && fail "brenlow started with a bad retrytime"
 
 # moskar: settings in procd's data, so its own writes restart nothing.
 cp "$src/openwrt/files/moskar.config" "$root/etc/config/moskar"
