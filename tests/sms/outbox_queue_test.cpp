@@ -10,50 +10,12 @@
 #include <vector>
 
 #include "brenlow_state.h"
+#include "fake_manager.h"
 #include "retry_queue.h"
 #include "scratch_root.h"
 #include "sms_manager.h"
 #include "sms_outbox.h"
 #include "spool_batch.h"
-
-// The modem: each send takes the next scripted outcome (Sent once the
-// script is done) and is noted. These stand in for the SMS manager.
-namespace {
-std::vector<SendOutcome> outcomes;
-std::vector<std::string> tried;
-} // namespace
-
-SendReport sms_send_report(const char* number, const char* text)
-{
-    tried.push_back(std::string(number) + " " + text);
-    SendReport report;
-    report.outcome = outcomes.empty() ? SendOutcome::Sent : outcomes.front();
-    if (!outcomes.empty())
-        outcomes.erase(outcomes.begin());
-    snprintf(report.answer, sizeof report.answer, "%s",
-             report.outcome == SendOutcome::Sent ? "OK" : "\r\n+CMS ERROR: 500\r\n");
-    brenlow.modem_lost = report.outcome == SendOutcome::NotSubmitted;
-    return report;
-}
-int sms_send(const char* number, const char* text)
-{
-    return sms_send_report(number, text).outcome == SendOutcome::Sent;
-}
-int bad_number_byte(const char* number)
-{
-    return number[0] ? -1 : 0;
-}
-void sms_manager_init(int, int) {}
-int sms_read(int, InboxMessage*)
-{
-    return 0;
-}
-void sms_del(int) {}
-// The pause between two messages is the modem's, not the test's.
-extern "C" unsigned int sleep(unsigned int)
-{
-    return 0;
-}
 
 namespace {
 
@@ -75,8 +37,8 @@ protected:
         brenlow = BrenlowState();
         brenlow.config_loaded = true;
         brenlow.config.retrytime = 86400;
-        outcomes.clear();
-        tried.clear();
+        fake_outcomes.clear();
+        fake_tried.clear();
     }
     void write(const std::string& where, const std::string& text) { std::ofstream(root_ + where) << text; }
     std::string read(const std::string& where) { return slurp(root_ + where); }
@@ -104,9 +66,9 @@ protected:
 TEST_F(Outbox, RefusedLineWaitsWithoutHoldingUpTheRestAndSurvivesARestart)
 {
     write("/tmp/sms_tosend", "1,a\n2,b\n3,c\n");
-    outcomes = {SendOutcome::Refused};
+    fake_outcomes = {SendOutcome::Refused};
     sendmessage();
-    EXPECT_EQ((std::vector<std::string>{"1 a\n", "2 b\n", "3 c\n"}), tried);
+    EXPECT_EQ((std::vector<std::string>{"1 a\n", "2 b\n", "3 c\n"}), fake_tried);
     EXPECT_FALSE(exists("/tmp/sms_sending"));
     RetryEntry queued;
     ASSERT_TRUE(parse_retry_entry(read("/tmp/sms_retry").c_str(), &queued));
@@ -116,13 +78,13 @@ TEST_F(Outbox, RefusedLineWaitsWithoutHoldingUpTheRestAndSurvivesARestart)
     EXPECT_STREQ("\\r\\n+CMS ERROR: 500\\r\\n", queued.answer);
     // Not due yet; then due, as a restarted daemon finds it.
     sendmessage();
-    EXPECT_EQ(3u, tried.size());
+    EXPECT_EQ(3u, fake_tried.size());
     write("/tmp/sms_retry", entry("1,a\n", boot_now()));
     brenlow = BrenlowState();
     brenlow.config_loaded = true;
     brenlow.config.retrytime = 86400;
     sendmessage();
-    EXPECT_EQ("1 a\n", tried.back());
+    EXPECT_EQ("1 a\n", fake_tried.back());
     EXPECT_FALSE(exists("/tmp/sms_retry"));
 }
 
@@ -130,7 +92,7 @@ TEST_F(Outbox, GivenUpAfterTheRetryTimeWithTheModemsLastAnswer)
 {
     brenlow.config.retrytime = 2;
     write("/tmp/sms_retry", entry("5,x\n", boot_now() > 2 ? boot_now() - 2 : 0));
-    outcomes = {SendOutcome::Refused};
+    fake_outcomes = {SendOutcome::Refused};
     sendmessage();
     std::string failed = read("/tmp/sms_failed");
     EXPECT_NE(std::string::npos,
@@ -142,10 +104,10 @@ TEST_F(Outbox, GivenUpAfterTheRetryTimeWithTheModemsLastAnswer)
 TEST_F(Outbox, UnconfirmedIsRecordedAndNeverSentAgain)
 {
     write("/tmp/sms_tosend", "7,hello\n");
-    outcomes = {SendOutcome::Unconfirmed};
+    fake_outcomes = {SendOutcome::Unconfirmed};
     sendmessage();
     sendmessage();
-    EXPECT_EQ(1u, tried.size());
+    EXPECT_EQ(1u, fake_tried.size());
     EXPECT_NE(std::string::npos, read("/tmp/sms_failed").find("\tunconfirmed: no final answer"));
     EXPECT_NE(std::string::npos, read("/etc/config/sms_record").find("msg: unconfirmed: hello\\n."));
     EXPECT_FALSE(exists("/tmp/sms_retry"));
@@ -160,30 +122,30 @@ TEST_F(Outbox, KillBeforeTheCursorMovedResendsNothingQueuedOrSent)
     write("/tmp/sms_sending.pos", std::to_string(st.st_ino) + " 42 0 0 -\n");
     write("/tmp/sms_retry", entry("1,a\n", boot_now(), boot_now() + 30, 42, 4));
     sendmessage();
-    EXPECT_EQ((std::vector<std::string>{"2 b\n"}), tried);
+    EXPECT_EQ((std::vector<std::string>{"2 b\n"}), fake_tried);
     // The device going away mid-batch: the line keeps its place.
     write("/tmp/sms_tosend", "3,c\n4,d\n");
-    outcomes = {SendOutcome::Sent, SendOutcome::NotSubmitted};
+    fake_outcomes = {SendOutcome::Sent, SendOutcome::NotSubmitted};
     sendmessage();
-    EXPECT_EQ("4 d\n", tried.back());
+    EXPECT_EQ("4 d\n", fake_tried.back());
     BatchCursor cur;
     load_cursor((root_ + "/tmp/sms_sending.pos").c_str(), &cur);
     EXPECT_EQ(4, cur.offset);
     brenlow.modem_lost = false;
     sendmessage();
-    EXPECT_EQ("4 d\n", tried.back());
-    EXPECT_EQ(4u, tried.size());
+    EXPECT_EQ("4 d\n", fake_tried.back());
+    EXPECT_EQ(4u, fake_tried.size());
 }
 
 TEST_F(Outbox, LineStartLeftInTheBatchJoinsItsRestInTheNextSpool)
 {
     write("/tmp/sms_tosend", "1,a\n2,he");
     sendmessage();
-    EXPECT_EQ(1u, tried.size());
+    EXPECT_EQ(1u, fake_tried.size());
     EXPECT_TRUE(exists("/tmp/sms_sending"));
     write("/tmp/sms_tosend", "llo\n3,c\n");
     sendmessage();
-    EXPECT_EQ((std::vector<std::string>{"1 a\n", "2 hello\n", "3 c\n"}), tried);
+    EXPECT_EQ((std::vector<std::string>{"1 a\n", "2 hello\n", "3 c\n"}), fake_tried);
     EXPECT_FALSE(exists("/tmp/sms_sending"));
 }
 
