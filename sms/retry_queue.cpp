@@ -56,6 +56,7 @@ int write_all(int fd, const char* data, int len, off_t at)
 
 void compact(FILE* queue, const char* rooted, const char* rooted_temp)
 {
+    set_aside_unless_regular(rooted_temp);
     FILE* out = create_temp_own(rooted_temp);
     if (!out)
         return;

@@ -97,6 +97,8 @@ int save_cursor(const char* rooted, const char* rooted_temp, const BatchCursor& 
 {
     char text[CURSOR_TEXT_SIZE];
     int n = format_cursor(cur, text, sizeof text);
+    // A directory planted at the temporary name would stop every save.
+    set_aside_unless_regular(rooted_temp);
     return n < 0 ? -1 : replace_own_file(rooted, rooted_temp, text, n);
 }
 

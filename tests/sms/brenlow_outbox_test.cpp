@@ -125,7 +125,7 @@ TEST_F(BrenlowOutbox, OddFilesAtTheSpoolPathsAreMovedAsideNeverRead)
     box.write("/secret", "13900009999,token=SECRET42\n");
     box.write("/victim", "precious\n");
     ASSERT_EQ(0, box.shell("cd \"$ROUTER_ROOT/tmp\" && mkfifo sms_tosend && mkdir sms_sending && : > sms_sending/x && "
-                           "ln -s ../victim sms_sending.pos.tmp && ln -s ../victim sms_retry.tmp"));
+                           "ln -s ../victim sms_sending.pos && mkdir sms_sending.pos.tmp"));
     start("cdma");
     ASSERT_TRUE(box.wait_for_text(LOG, "sms_sending is a directory, not a regular file: moved aside", 60000))
         << box.read(LOG);
@@ -142,6 +142,7 @@ TEST_F(BrenlowOutbox, OddFilesAtTheSpoolPathsAreMovedAsideNeverRead)
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(0, lstat(box.path("/tmp/sms_sending.directory/x").c_str(), &st));
     EXPECT_EQ(0, lstat(box.path("/tmp/sms_tosend.symlink").c_str(), &st));
+    EXPECT_EQ(0, lstat(box.path("/tmp/sms_sending.pos.tmp.directory").c_str(), &st));
 }
 
 // With the unicode option a spool line's whole text goes out, in parts.

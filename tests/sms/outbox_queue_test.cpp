@@ -147,6 +147,14 @@ TEST_F(Outbox, LineStartLeftInTheBatchJoinsItsRestInTheNextSpool)
     sendmessage();
     EXPECT_EQ((std::vector<std::string>{"1 a\n", "2 hello\n", "3 c\n"}), fake_tried);
     EXPECT_FALSE(exists("/tmp/sms_sending"));
+    // A writer gone mid-line: its line goes out as it stands after a minute.
+    write("/tmp/sms_tosend", "4,cut sho");
+    sendmessage();
+    EXPECT_EQ(3u, fake_tried.size());
+    brenlow.outbox.batch_changed_at -= 60;
+    sendmessage();
+    EXPECT_EQ("4 cut sho", fake_tried.back());
+    EXPECT_FALSE(exists("/tmp/sms_sending"));
 }
 
 TEST(OutboxFiles, CursorAndQueueEntryKeepEveryByte)
