@@ -310,6 +310,15 @@ bool save_batch_cursor(const BatchCursor& cur)
     return false;
 }
 
+// The line up to end is done: the cursor moves past it, on file first.
+bool pass_line(BatchCursor* cur, long long end)
+{
+    cur->offset = end;
+    cur->carry_len = 0;
+    cur->cut = false;
+    return save_batch_cursor(*cur);
+}
+
 void remove_batch()
 {
     remove(RootedPath(SENDING_PATH).c_str());
@@ -369,10 +378,7 @@ BatchEnd after_last_line(int fd, LineRead read, const BatchLine& tail, BatchCurs
                   LOG_UNIT, __LINE__, quiet, Shown(tail.text).c_str());
         if (handle_batch_line(tail, cur->id) == LineOutcome::ModemGone)
             return BatchEnd::ModemGone;
-        cur->offset = tail.end;
-        cur->carry_len = 0;
-        cur->cut = false;
-        if (!save_batch_cursor(*cur))
+        if (!pass_line(cur, tail.end))
             return BatchEnd::Waiting;
     }
     if (held && !(spool_waits && quiet >= SPOOL_STALE_S))
@@ -414,10 +420,7 @@ BatchEnd work_batch(BatchCursor* cur)
         puts(line.text);
         if (handle_batch_line(line, cur->id) == LineOutcome::ModemGone)
             return BatchEnd::ModemGone;
-        cur->offset = line.end;
-        cur->carry_len = 0;
-        cur->cut = false;
-        if (!save_batch_cursor(*cur))
+        if (!pass_line(cur, line.end))
             return BatchEnd::Waiting;
     }
     return after_last_line(fd.get(), read, line, cur);

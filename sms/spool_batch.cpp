@@ -1,5 +1,6 @@
 #include "spool_batch.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "outbox_files.h"
 #include "own_file.h"
+#include "text.h"
 #include "unique_fd.h"
 
 namespace {
@@ -16,15 +18,9 @@ namespace {
 // The cursor file: three numbers and the carry in hex.
 constexpr int CURSOR_TEXT_SIZE = 2 * SPOOL_TEXT_LINE_SIZE + 64;
 
-int hex_value(char c)
+bool is_hex(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 } // namespace
@@ -67,8 +63,8 @@ bool parse_cursor(const char* text, BatchCursor* cur)
         if (*p == '-') {
             ++p;
         } else {
-            while (cur->carry_len < SPOOL_TEXT_LINE_SIZE - 1 && hex_value(p[0]) >= 0 && hex_value(p[1]) >= 0) {
-                cur->carry[cur->carry_len++] = static_cast<char>(hex_value(p[0]) << 4 | hex_value(p[1]));
+            while (cur->carry_len < SPOOL_TEXT_LINE_SIZE - 1 && is_hex(p[0]) && is_hex(p[1])) {
+                cur->carry[cur->carry_len++] = static_cast<char>(hex_digit_value(p[0]) << 4 | hex_digit_value(p[1]));
                 p += 2;
             }
         }
