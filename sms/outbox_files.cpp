@@ -17,8 +17,12 @@ constexpr char LOG_UNIT[] = "outbox_files.cpp";
 
 namespace {
 
-const char* kind_of(mode_t mode)
+const char* kind_of(const struct stat& st)
 {
+    mode_t mode = st.st_mode;
+    // A second name of a file kept elsewhere: reading it would read that file.
+    if (S_ISREG(mode))
+        return "hardlink";
     if (S_ISLNK(mode))
         return "symlink";
     if (S_ISFIFO(mode))
@@ -45,9 +49,9 @@ OutboxPath set_aside_unless_regular(const char* rooted)
     struct stat st;
     if (lstat(rooted, &st) != 0)
         return OutboxPath::Missing;
-    if (S_ISREG(st.st_mode))
+    if (S_ISREG(st.st_mode) && st.st_nlink <= 1)
         return OutboxPath::Regular;
-    const char* kind = kind_of(st.st_mode);
+    const char* kind = kind_of(st);
     auto ino = static_cast<unsigned long long>(st.st_ino);
     // Never over something already there: a directory could take the place
     // of an empty one, and the aside name may have been planted too.

@@ -12,9 +12,9 @@ enum class OutboxPath {
     Stuck,    // something else is there and could not be moved
 };
 
-// A symlink, FIFO, directory, device or socket at rooted is renamed to
-// "<rooted>.<kind>" (or "<rooted>.<kind>.<inode>" when that name is taken),
-// never opened, and logged once with what it was.
+// A symlink, FIFO, directory, device, socket or second name of a file (hard
+// link) at rooted is renamed to "<rooted>.<kind>" (or "<rooted>.<kind>.<inode>"
+// when that name is taken), never opened, and logged once with what it was.
 OutboxPath set_aside_unless_regular(const char* rooted);
 
 // open() with flags (O_RDONLY, or O_RDWR or O_WRONLY with O_CREAT and

@@ -132,6 +132,8 @@ TEST_F(BrenlowOutbox, OddFilesAtTheSpoolPathsAreMovedAsideNeverRead)
     ASSERT_TRUE(box.wait_for_text(LOG, "sms_tosend is a fifo, not a regular file: moved aside", 30000));
     ASSERT_EQ(0, symlink("../secret", box.path("/tmp/sms_tosend").c_str()));
     ASSERT_TRUE(box.wait_for_text(LOG, "sms_tosend is a symlink, not a regular file: moved aside", 30000));
+    ASSERT_EQ(0, link(box.path("/secret").c_str(), box.path("/tmp/sms_tosend").c_str()));
+    ASSERT_TRUE(box.wait_for_text(LOG, "sms_tosend is a hardlink, not a regular file: moved aside", 30000));
     box.write("/tmp/sms_tosend", "13900000010,after them\n");
     ASSERT_TRUE(wait_sent("13900000010\tafter them\\n", 60000)) << box.read(LOG);
     EXPECT_EQ(1u, received().size());
