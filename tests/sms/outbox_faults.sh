@@ -30,7 +30,8 @@ wait_drained() {
     t=0; last=-1; still=0
     while [ "$t" -lt "$1" ]; do
         n=$(sent_log | wc -l)
-        if [ -e "$root/tmp/sms_tosend" ] || [ -e "$root/tmp/sms_sending" ] || [ "$n" != "$last" ]; then
+        if [ -e "$root/tmp/sms_tosend" ] || [ -e "$root/tmp/sms_sending" ] || [ -e "$root/tmp/sms_retry" ] ||
+           [ "$n" != "$last" ]; then
             still=0
         else
             still=$((still + 1)); [ "$still" -lt 15 ] || return 0
@@ -44,12 +45,7 @@ start() {
     printf "config command 'command'\n\toption enabled '1'\nconfig general 'general'\n\toption debug '5'\n" \
         > "$root/etc/config/sms"
     [ -z "${RETRYTIME:-}" ] || printf "\toption retrytime '%s'\n" "$RETRYTIME" >> "$root/etc/config/sms"
-    export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
-    "$build/sim/bin/modemsim" --mode "$mode" --device "$root/modem" --store "$root/store" >/dev/null 2>&1 &
-    modem_pid=$!
-    while [ ! -e "$root/modem" ]; do sleep 0.1; done
-    "$build/bin/brenlow" "$root/modem" "$root/var/run/brenlow.pid" x 1 "$cdma" >/dev/null 2>&1 &
-    daemon_pid=$!
+    start_modem_and_brenlow
     wait_passes 1 60
 }
 stop() { cleanup; trap - EXIT; daemon_pid=; modem_pid=; }
@@ -86,7 +82,7 @@ case_outage() {
     rm -f "$root/store/.fail_sends"
     wait_drained 900
     tally "$root/expected"
-    given=$(grep -c 'during outage' "$root/tmp/sms_failed" 2>/dev/null || true)
+    given=$(cat "$root/tmp/sms_failed" 2>/dev/null | grep -c 'during outage' || true)
     echo "$mode outage of ${outage}s: lines written $written / received $got / sent twice $twice / lost $lost / given up $given"
     stop
 }
