@@ -25,6 +25,7 @@ constexpr int RETRY_NEXT_AT = 19;
 constexpr int RETRY_TIME_WIDTH = 11;
 constexpr int RETRY_FLAG_AT = 31;
 constexpr int RETRY_ANSWER_AT = 33;
+static_assert(RETRY_ANSWER_AT + RETRY_ANSWER_WIDTH + 1 == RETRY_HEADER_LEN, "the answer ends the front");
 
 // A right-aligned decimal field of the front: blanks, then digits only.
 bool fixed_number(const char* text, int at, int width, long long* out)
@@ -77,8 +78,8 @@ void compact(FILE* queue, const char* rooted, const char* rooted_temp)
 int format_retry_header(const RetryEntry& e, char* out, int size)
 {
     int attempts = e.attempts < RETRY_ATTEMPTS_SHOWN ? e.attempts : RETRY_ATTEMPTS_SHOWN;
-    int n = snprintf(out, size, "%c %4d %11lld %11lld %c %-63.63s\t", e.done ? 'x' : 'w', attempts, e.first, e.next,
-                     e.newline ? 'n' : '-', e.answer);
+    int n = snprintf(out, size, "%c %4d %11lld %11lld %c %-*.*s\t", e.done ? 'x' : 'w', attempts, e.first, e.next,
+                     e.newline ? 'n' : '-', RETRY_ANSWER_WIDTH, RETRY_ANSWER_WIDTH, e.answer);
     return n == RETRY_HEADER_LEN ? n : -1;
 }
 

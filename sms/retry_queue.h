@@ -6,13 +6,16 @@
 #include "sms_manager.h"
 #include "spool_batch.h"
 
+// The modem's last answer as the front keeps it, escaped and cut.
+constexpr int RETRY_ANSWER_WIDTH = 63;
+
 struct RetryEntry {
     bool done;
     int attempts;
     long long first; // boot clock seconds of the first failed attempt
     long long next;  // boot clock seconds of the next try
     bool newline;    // the spool line ended in a newline (a stale tail did not)
-    char answer[SEND_ANSWER_SIZE]; // the modem's last answer, escaped
+    char answer[RETRY_ANSWER_WIDTH + 1]; // the modem's last answer, escaped
     // The batch line it came from (batch id, offset after the line), to
     // know a line queued just before a kill.
     unsigned long long origin_id;
