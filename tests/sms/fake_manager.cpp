@@ -25,24 +25,10 @@ SendReport sms_send_report(const char* number, const char* text)
     return report;
 }
 
-int sms_send(const char* number, const char* text)
-{
-    return sms_send_report(number, text).outcome == SendOutcome::Sent;
-}
-
 int bad_number_byte(const char* number)
 {
     return number[0] ? -1 : 0;
 }
-
-void sms_manager_init(int, int) {}
-
-int sms_read(int, InboxMessage*)
-{
-    return 0;
-}
-
-void sms_del(int) {}
 
 // The pause between two messages is the modem's, not the test's.
 extern "C" unsigned int sleep(unsigned int)

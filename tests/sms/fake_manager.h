@@ -1,6 +1,7 @@
 // Stands in for the SMS manager where the outbox is tested or measured on its
 // own: each send takes the next scripted outcome, Sent once the script is
-// done. Linking it keeps the library's manager (and the modem) out.
+// done. What the outbox calls is defined here, so the library's manager (and
+// the modem) is never linked.
 #pragma once
 
 #include <string>

@@ -2,7 +2,6 @@
 // outcome of its send, and the files that carry the outbox across a kill.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
@@ -34,11 +33,16 @@ protected:
         mkdir((root_ + "/tmp").c_str(), 0755);
         mkdir((root_ + "/etc").c_str(), 0755);
         mkdir((root_ + "/etc/config").c_str(), 0755);
+        restart();
+        fake_outcomes.clear();
+        fake_tried.clear();
+    }
+    // What a new process starts with: nothing but the files.
+    void restart()
+    {
         brenlow = BrenlowState();
         brenlow.config_loaded = true;
         brenlow.config.retrytime = 86400;
-        fake_outcomes.clear();
-        fake_tried.clear();
     }
     void write(const std::string& where, const std::string& text) { std::ofstream(root_ + where) << text; }
     std::string read(const std::string& where) { return slurp(root_ + where); }
@@ -80,9 +84,7 @@ TEST_F(Outbox, RefusedLineWaitsWithoutHoldingUpTheRestAndSurvivesARestart)
     sendmessage();
     EXPECT_EQ(3u, fake_tried.size());
     write("/tmp/sms_retry", entry("1,a\n", boot_now()));
-    brenlow = BrenlowState();
-    brenlow.config_loaded = true;
-    brenlow.config.retrytime = 86400;
+    restart();
     sendmessage();
     EXPECT_EQ("1 a\n", fake_tried.back());
     EXPECT_FALSE(exists("/tmp/sms_retry"));
@@ -155,37 +157,4 @@ TEST_F(Outbox, LineStartLeftInTheBatchJoinsItsRestInTheNextSpool)
     sendmessage();
     EXPECT_EQ("4 cut sho", fake_tried.back());
     EXPECT_FALSE(exists("/tmp/sms_sending"));
-}
-
-TEST(OutboxFiles, CursorAndQueueEntryKeepEveryByte)
-{
-    BatchCursor cur = {}, back;
-    cur.ino = 77;
-    cur.id = 123456789012345ULL;
-    cur.offset = 1LL << 33;
-    cur.cut = true;
-    const char carry[] = "139,\t\r\xE4\xB8\xAD\x01";
-    memcpy(cur.carry, carry, sizeof carry - 1);
-    cur.carry_len = sizeof carry - 1;
-    char text[2 * SPOOL_TEXT_LINE_SIZE + 64];
-    ASSERT_GT(format_cursor(cur, text, sizeof text), 0);
-    ASSERT_TRUE(parse_cursor(text, &back));
-    EXPECT_EQ(0, memcmp(&cur, &back, sizeof cur));
-    EXPECT_FALSE(parse_cursor("77 1 5 0 4\n", &back));
-    EXPECT_FALSE(parse_cursor("77 1 -5 0 -\n", &back));
-
-    RetryEntry e = {}, got;
-    e.attempts = 12;
-    e.first = 100;
-    e.next = 1900;
-    snprintf(e.answer, sizeof e.answer, "%s", std::string(80, 'z').c_str());
-    snprintf(e.line, sizeof e.line, "139,a\tb\r%s", "\xE2\x82\xAC");
-    char entry[RETRY_ENTRY_SIZE];
-    ASSERT_GT(format_retry_entry(e, entry, sizeof entry), 0);
-    EXPECT_EQ('\t', entry[RETRY_HEADER_LEN - 1]);
-    ASSERT_TRUE(parse_retry_entry(entry, &got));
-    EXPECT_STREQ(e.line, got.line);
-    EXPECT_EQ(std::string(63, 'z'), got.answer);
-    EXPECT_EQ(1900, got.next);
-    EXPECT_FALSE(parse_retry_entry(std::string(entry, strlen(entry) - 1).c_str(), &got));
 }

@@ -1,7 +1,7 @@
 // The outbox's own files in /tmp, which another program could have written:
-// a cursor line and a retry queue entry parse within bounds, and what parses
-// comes back byte for byte; a batch read with a carried line start never
-// keeps more than a line holds.
+// a cursor line and a retry queue entry parse within bounds, what parses
+// comes back byte for byte, and an entry cut short does not parse; a batch
+// read behind a carried line start never keeps more than a line holds.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         entry.next < 100000000000LL && entry.first < 100000000000LL) {
         if (format_retry_entry(entry, out, sizeof out) < 0 || !parse_retry_entry(out, &back) ||
             strcmp(entry.line, back.line) != 0)
+            abort();
+        // An entry cut short by a kill mid-write is never taken for a shorter one.
+        out[strlen(out) - 1] = '\0';
+        if (parse_retry_entry(out, &back))
             abort();
     }
     // The input as a batch behind a carried line start of its first bytes.
