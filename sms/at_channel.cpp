@@ -234,8 +234,11 @@ bool hex_only(const char* text, int length)
 void cancel_pending_submission(int fd)
 {
     static const char escape = 0x1B;
-    if (write(fd, &escape, 1) != 1)
+    if (write(fd, &escape, 1) != 1) {
         log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_UNIT, __LINE__, fd);
+        // Gone while we waited for its prompt: the message stays for the next start.
+        brenlow.modem_lost = true;
+    }
     usleep(AT_CANCEL_PAUSE_US);
     tcflush(fd, TCIFLUSH);
 }

@@ -11,11 +11,33 @@ constexpr int DEVICE_PATH_SIZE = 64;
 // Last spool message, for the repeat test: number and text plus terminators.
 constexpr int SPOOL_NUMBER_SIZE = 17;
 constexpr int SMS_TEXT_SIZE = 161;
+// Longest spool text, terminator included: with the unicode option a line's
+// whole text goes out, up to what six parts hold.
+constexpr int SPOOL_TEXT_SIZE = 2049;
 // The last PDU a read script printed, kept for the journal of a message
 // that cannot be delivered.
 constexpr int LAST_PDU_SIZE = 1024;
 
 enum class SmsMode { Unset = -1, Gsm = 0, Cdma = 1 };
+
+// What the outbox remembers between passes; the files in /tmp hold the rest.
+struct OutboxState {
+    // The batch as last seen, to tell a writer still at work from one gone:
+    // its inode, size, and when that size last changed (boot clock seconds).
+    unsigned long long batch_ino = 0;
+    long long batch_size = -1;
+    long long batch_changed_at = 0;
+    // Earliest next try in the retry queue; -1 until the queue was read.
+    long long retry_due = -1;
+    // Batch line the last retry entry came from, so a line queued just
+    // before a kill is not sent again; known once the queue was read.
+    unsigned long long queued_id = 0;
+    long long queued_end = -1;
+    // A message went out: the modem gets a second before the next one.
+    bool pause_due = false;
+    // An odd file that could not be moved aside, reported once.
+    unsigned long long stuck_ino = 0;
+};
 
 struct BrenlowState {
     // Both units always hold the same descriptor (set_modem_fd).
@@ -33,11 +55,8 @@ struct BrenlowState {
     bool config_loaded = false;
 
     char last_sent_number[SPOOL_NUMBER_SIZE] = {};
-    char last_sent_text[SMS_TEXT_SIZE] = {};
-    // The spool line at the head of the batch whose sends failed: its hash
-    // and the attempts so far, so it is given up after the last one.
-    unsigned retry_hash = 0;
-    int retry_attempts = 0;
+    char last_sent_text[SPOOL_TEXT_SIZE] = {};
+    OutboxState outbox;
 
     // Set when a write to the modem failed: the device went away under us.
     bool modem_lost = false;

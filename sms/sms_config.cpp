@@ -38,6 +38,8 @@ constexpr OptionRow ROWS[] = {
     {"general", "unicode", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, unicode)},
     // The program run for each received message; empty runs nothing.
     {"general", "onreceive", &OPTION_TEXT, OnBad::Refuse, OPTION_FIELD(SmsConfig, onreceive)},
+    // Seconds a refused spool message keeps being tried; absent: a day, 0: never again.
+    {"general", "retrytime", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, retrytime), 0, OPTION_COUNT_MAX},
     {"command", "enabled", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, enabled)},
     {"command", "smsack", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, smsack)},
     {"command", "fixplus", &OPTION_BOOL, OnBad::Refuse, OPTION_FIELD(SmsConfig, fixplus)},
@@ -51,7 +53,7 @@ constexpr OptionRow ROWS[] = {
     {"rssi", "failedthres", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, failedthres), 1, OPTION_COUNT_MAX},
     {"rssi", "normalthres", &OPTION_INTEGER, OnBad::Refuse, OPTION_FIELD(SmsConfig, normalthres), 0, OPTION_COUNT_MAX},
 };
-static_assert(sizeof ROWS / sizeof ROWS[0] == 11 + COMMAND_SLOTS, "one row per keyword slot");
+static_assert(sizeof ROWS / sizeof ROWS[0] == 12 + COMMAND_SLOTS, "one row per keyword slot");
 
 // atoi of at most the first n characters of a span.
 int span_atoi(const char* text, const FieldSpan& span, int n)
@@ -161,6 +163,7 @@ int prepare_config()
     printf("prepare_config\n");
     SmsConfig& c = brenlow.config;
     c = SmsConfig{};
+    c.retrytime = RETRY_TIME_DEFAULT_S;
     int refused = load_options(SMS_OPTIONS, &c, nullptr);
     log_set_level(c.debug);
     load_phone_list();

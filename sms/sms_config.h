@@ -11,6 +11,8 @@ constexpr int PHONE_NUMBER_SIZE = 17;
 constexpr int ONRECEIVE_PATH_SIZE = 256;
 // Line buffer of the phone file; longer lines are taken in parts.
 constexpr int PHONE_LINE_SIZE = 512;
+// Retry time of refused spool messages when the option is absent: a day.
+constexpr int RETRY_TIME_DEFAULT_S = 86400;
 
 enum CommandSlot {
     CMD_REBOOT = 0,
@@ -65,6 +67,8 @@ struct SmsConfig {
     int unicode;
     // Program run for each received message; empty: none.
     char onreceive[ONRECEIVE_PATH_SIZE];
+    // Seconds a refused spool message is tried again before it is given up.
+    int retrytime;
 };
 
 struct FieldSpan {

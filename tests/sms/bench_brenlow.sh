@@ -26,12 +26,7 @@ echo "1,1,13912345678" > "$root/var/run/phonenum"
 strip -o "$root/brenlow.stripped" "$build/bin/brenlow"
 echo "stripped size: $(stat -c %s "$root/brenlow.stripped") bytes"
 
-export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
-"$build/sim/bin/modemsim" --mode "$mode" --device "$root/modem" --store "$root/store" >/dev/null 2>&1 &
-modem_pid=$!
-while [ ! -e "$root/modem" ]; do sleep 0.1; done
-"$build/bin/brenlow" "$root/modem" "$root/var/run/brenlow.pid" x 1 "$cdma" >/dev/null 2>&1 &
-daemon_pid=$!
+start_modem_and_brenlow
 
 ticks() { awk '{print $14 + $15, $16 + $17}' "/proc/$daemon_pid/stat"; }
 hwm() { awk '/VmHWM/ {print $2}' "/proc/$daemon_pid/status"; }

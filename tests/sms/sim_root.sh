@@ -13,3 +13,13 @@ cleanup() {
 trap cleanup EXIT INT TERM
 sh "$here/../../sim/sandbox.sh" "$root" "$build/sim/bin/uci"
 mkdir -p "$root/store"
+# The modem simulator (further arguments go to it) and brenlow on it, both in
+# the background; sets modem_pid and daemon_pid.
+start_modem_and_brenlow() {
+    export ROUTER_ROOT="$root" PATH="$root/stubbin:$PATH"
+    "$build/sim/bin/modemsim" --mode "$mode" --device "$root/modem" --store "$root/store" "$@" >/dev/null 2>&1 &
+    modem_pid=$!
+    while [ ! -e "$root/modem" ]; do sleep 0.1; done
+    "$build/bin/brenlow" "$root/modem" "$root/var/run/brenlow.pid" x 1 "$cdma" >/dev/null 2>&1 &
+    daemon_pid=$!
+}

@@ -143,6 +143,12 @@ uci commit sms
 svc brenlow start
 [ "$(logged "is not maxlength(255), not started")" = 1 ] || fail "overlong onreceive not logged once"
 alive brenlow modem1 && fail "brenlow started with an onreceive path it would cut"
+uci set sms.general.onreceive=''
+uci set sms.general.retrytime=1d
+uci commit sms
+svc brenlow start
+[ "$(logged "option sms.general.retrytime '1d' is not range(0,999999999), not started")" = 1 ] || fail "bad retrytime not logged once"
+alive brenlow modem1 && fail "brenlow started with a bad retrytime"
 
 # moskar: settings in procd's data, so its own writes restart nothing.
 cp "$src/openwrt/files/moskar.config" "$root/etc/config/moskar"
