@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "serial.h"
 #include "uci_check.h"
+#include "time64.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "quorral.cpp";

@@ -14,6 +14,7 @@
 #include "pidfile.h"
 #include "paths.h"
 #include "serial.h"
+#include "time64.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.

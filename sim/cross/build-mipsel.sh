@@ -62,7 +62,7 @@ register_binfmt() {
     registered_binfmt=1
 }
 
-unit=(-R 'support_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test')
+unit=(-R 'openwrt_needed_libs_test|support_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test')
 selection=("${unit[@]}")
 if register_binfmt; then
     echo "qemu-mipsel registered with binfmt_misc"

@@ -33,10 +33,13 @@ mipsel_sysroot() {
     for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
 }
 
-# Configures and builds the tree for mipsel against that sysroot.
+# Configures and builds the tree for mipsel against that sysroot. Linked with
+# --no-as-needed by default, as OpenWrt's toolchain links (Debian's passes
+# --as-needed): the daemons' own flags must keep unused libraries out.
 mipsel_build() {
     local out=$1
     cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
-          -DMIPSEL_SYSROOT="$(realpath -m "$out/sysroot")" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+          -DMIPSEL_SYSROOT="$(realpath -m "$out/sysroot")" -DCMAKE_BUILD_TYPE=MinSizeRel \
+          -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-as-needed >/dev/null
     cmake --build "$out" -j"$(nproc)"
 }
