@@ -1,9 +1,10 @@
+# shellcheck shell=bash
 # Steps of the musl lane (sim/cross/build-musl.sh, sim/mips-vm/run.sh with
 # MIPS_VM_LIBC=musl): the router's own C library, soft-float as OpenWrt's
 # mipsel_24kc. Sourced, not run: the caller has set -euo pipefail, sits at the
 # tree's top and has sourced sim/cross/mipsel-build.sh.
 #
-# The toolchain is Zig 0.11 from the npm registry: its clang builds musl 1.2.3,
+# The toolchain is Zig 0.11 from the npm registry: its clang builds musl 1.2.4,
 # libc++ (for the tests) and compiler-rt's soft-float routines for any target
 # from the sources it ships. Debian has musl only hard-float for mipsel (it dies
 # with SIGILL on a CPU without FPU) and no C++ library for it. Everything it
