@@ -95,7 +95,7 @@ musl_libpcap() {
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/src"
     local opts=(-o Dir::Etc::SourceList="$(realpath "$apt")/sources.list" -o Dir::Etc::SourceParts=/nonexistent
                 -o Dir::State::Lists="$(realpath "$apt")/lists" -o Dir::Cache="$(realpath "$apt")/cache")
-    if ! (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --quiet - 2>/dev/null); then
+    if ! (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --status - 2>/dev/null); then
         echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
             > "$apt/sources.list"
         apt-get "${opts[@]}" update -q >/dev/null
