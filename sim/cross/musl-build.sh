@@ -86,19 +86,31 @@ EOF
 
 # libpcap from Debian's source package (version and checksums pinned), built
 # static and shared into <build>/sysroot/usr. The source index is fetched into
-# the build folder: the machine's apt sources are left as they are.
+# the build folder from the machine's own Debian sources, turned into deb-src
+# entries there: the machine's apt configuration is left as it is.
 musl_libpcap() {
     local out=$1
     local sysroot=$out/sysroot
     [ -f "$sysroot/usr/lib/libpcap.a" ] && [ -f "$sysroot/usr/lib/libpcap.so" ] && return 0
     local apt=$out/apt
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/src"
-    local opts=(-o Dir::Etc::SourceList="$(realpath "$apt")/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+    local opts=(-o Dir::Etc::SourceList="$(realpath "$apt")/sources.list"
+                -o Dir::Etc::SourceParts="$(realpath "$apt")/sources.list.d"
                 -o Dir::State::Lists="$(realpath "$apt")/lists" -o Dir::Cache="$(realpath "$apt")/cache")
     if ! (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --status - 2>/dev/null); then
-        echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
-            > "$apt/sources.list"
-        apt-get "${opts[@]}" update -q >/dev/null
+        rm -rf "$apt/sources.list.d"
+        mkdir -p "$apt/sources.list.d"
+        local f
+        : > "$apt/sources.list"
+        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+            [ -f "$f" ] && sed -n 's/^deb \(.*debian.*\)/deb-src \1/p' "$f" >> "$apt/sources.list"
+        done
+        for f in /etc/apt/sources.list.d/*.sources; do
+            grep -q debian-archive-keyring "$f" 2>/dev/null || continue
+            sed 's/^Types:.*/Types: deb-src/' "$f" > "$apt/sources.list.d/${f##*/}"
+        done
+        # A source without a source index only warns; the checksums below decide.
+        apt-get "${opts[@]}" update -q >/dev/null || true
         (cd "$apt/src" && apt-get "${opts[@]}" source --download-only -q "libpcap=$LIBPCAP_DEBIAN_VERSION" 2>&1 |
             grep -v unsandboxed || true)
         (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --quiet -) || { echo "libpcap source checksum mismatch" >&2; return 1; }
