@@ -15,14 +15,17 @@ ZIG_SHA256=9562cd52da287ecabd76b7c5c2dbffb79ed528396bb7419c0eb4e0992eccef2f
 LIBPCAP_DEBIAN_VERSION=1.10.3-1
 LIBPCAP_SHA256="2a8885c403516cf7b0933ed4b14d6caa30e02052489ebd414dc75ac52e7559e6  libpcap_1.10.3.orig.tar.gz
 7827127048cb93362180b184a3b126414c1b65a9880db859201529dcc7977593  libpcap_1.10.3-1.debian.tar.xz"
+# musl's own loader, for running the dynamic programs (Zig ships no loader source).
+MUSL_DEBIAN_VERSION=1.2.3-1
+MUSL_SHA256="7d5b0b6062521e4627e099e4c9dc8248d32a30285e959b7eecaa780cf8cfd4a4  musl_1.2.3.orig.tar.gz
+8f12cc808dbec030179a25ce2645a4c0b622ee8011c2afcec53b87ec5867a8cc  musl_1.2.3-1.debian.tar.xz"
 MUSL_TARGET_FLAGS="-target mipsel-linux-musl -mcpu=mips32r2+soft_float -fno-lto"
 MUSL_INTERPRETER=/lib/ld-musl-mipsel-sf.so.1
 
 # Zig unpacked into <build>/toolchain, checked against its pinned checksum, and
-# the compiler wrappers: bin-static/ links static programs (what the tests and
-# the MIPS guest run: no musl libc.so for soft-float is at hand to run dynamic
-# ones), bin-dynamic/ links as OpenWrt's SDK does, against libc.so with the
-# soft-float loader.
+# the compiler wrappers: bin-static/ links static programs (the tests: they
+# carry libc++ inside), bin-dynamic/ links as OpenWrt's SDK does, against
+# libc.so with the soft-float loader.
 musl_toolchain() {
     local tc=$1/toolchain
     local zig=$tc/zig-0.11.0/zig
@@ -84,20 +87,18 @@ exec $1 $4 $MUSL_TARGET_FLAGS "\$@" -Wl,--dynamic-linker=$MUSL_INTERPRETER -L$5 
 EOF
 }
 
-# libpcap from Debian's source package (version and checksums pinned), built
-# static and shared into <build>/sysroot/usr. The source index is fetched into
-# the build folder from the machine's own Debian sources, turned into deb-src
+# Debian source package $2 (name=version) unpacked into folder $4, its
+# tarballs checked against the sha256sum lines $3. The source index is fetched
+# into <build>/apt from the machine's own Debian sources, turned into deb-src
 # entries there: the machine's apt configuration is left as it is.
-musl_libpcap() {
-    local out=$1
-    local sysroot=$out/sysroot
-    [ -f "$sysroot/usr/lib/libpcap.a" ] && [ -f "$sysroot/usr/lib/libpcap.so" ] && return 0
+musl_debian_source() {
+    local out=$1 package=$2 sums=$3 dest=$4
     local apt=$out/apt
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/src"
     local opts=(-o Dir::Etc::SourceList="$(realpath "$apt")/sources.list"
                 -o Dir::Etc::SourceParts="$(realpath "$apt")/sources.list.d"
                 -o Dir::State::Lists="$(realpath "$apt")/lists" -o Dir::Cache="$(realpath "$apt")/cache")
-    if ! (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --status - 2>/dev/null); then
+    if ! (cd "$apt/src" && echo "$sums" | sha256sum -c --status - 2>/dev/null); then
         rm -rf "$apt/sources.list.d"
         mkdir -p "$apt/sources.list.d"
         local f
@@ -111,15 +112,23 @@ musl_libpcap() {
         done
         # A source without a source index only warns; the checksums below decide.
         apt-get "${opts[@]}" update -q >/dev/null || true
-        (cd "$apt/src" && apt-get "${opts[@]}" source --download-only -q "libpcap=$LIBPCAP_DEBIAN_VERSION" 2>&1 |
+        (cd "$apt/src" && apt-get "${opts[@]}" source --download-only -q "$package" 2>&1 |
             grep -v unsandboxed || true)
-        (cd "$apt/src" && echo "$LIBPCAP_SHA256" | sha256sum -c --quiet -) || { echo "libpcap source checksum mismatch" >&2; return 1; }
+        (cd "$apt/src" && echo "$sums" | sha256sum -c --quiet -) || { echo "$package: source checksum mismatch" >&2; return 1; }
     fi
-    local src=$out/libpcap-src
-    rm -rf "$src"
+    rm -rf "$dest"
     # Checksums checked above; dpkg-source leaves a link to the tarball beside the tree.
-    dpkg-source --no-check -x "$apt/src/libpcap_$LIBPCAP_DEBIAN_VERSION.dsc" "$src" >/dev/null
-    rm -f "$out"/libpcap_*.orig.tar.gz
+    dpkg-source --no-check -x "$apt/src/${package%%=*}_${package#*=}.dsc" "$dest" >/dev/null
+    rm -f "$(dirname "$dest")/${package%%=*}"_*.orig.tar.gz
+}
+
+# libpcap built static and shared into <build>/sysroot/usr.
+musl_libpcap() {
+    local out=$1
+    local sysroot=$out/sysroot
+    [ -f "$sysroot/usr/lib/libpcap.a" ] && [ -f "$sysroot/usr/lib/libpcap.so" ] && return 0
+    local src=$out/libpcap-src
+    musl_debian_source "$out" "libpcap=$LIBPCAP_DEBIAN_VERSION" "$LIBPCAP_SHA256" "$src"
     local bin dest
     bin=$(realpath "$out/toolchain/bin-dynamic")
     dest=$(realpath -m "$sysroot")
@@ -133,6 +142,30 @@ musl_libpcap() {
     rm -rf "$src"
 }
 
+# What a router has to run the dynamic programs, in <build>/runtime: musl's
+# libc.so, which is its own loader, at /lib/ld-musl-mipsel-sf.so.1, built
+# soft-float from Debian's musl source (Zig ships no loader source, Debian's
+# musl is hard-float), and libpcap.so.
+musl_runtime() {
+    local out=$1
+    local run=$out/runtime
+    [ -f "$run$MUSL_INTERPRETER" ] && return 0
+    local src=$out/musl-src
+    musl_debian_source "$out" "musl=$MUSL_DEBIAN_VERSION" "$MUSL_SHA256" "$src"
+    local bin
+    bin=$(realpath "$out/toolchain/bin-static")
+    (cd "$src" &&
+     CC=$bin/cc AR=$bin/ar RANLIB=$bin/ranlib ./configure --target=mipsel-linux-muslsf --prefix=/ \
+         --disable-static > configure.log 2>&1 &&
+     make -j"$(nproc)" lib/libc.so > make.log 2>&1) ||
+        { tail -20 "$src"/*.log; echo "musl build failed" >&2; return 1; }
+    mkdir -p "$run/lib" "$run/usr/lib"
+    mipsel-linux-gnu-strip -o "$run$MUSL_INTERPRETER" "$src/lib/libc.so"
+    ln -sf "${MUSL_INTERPRETER##*/}" "$run/lib/libc.so"
+    cp -a "$out"/sysroot/usr/lib/libpcap.so.* "$run/usr/lib/"
+    rm -rf "$src"
+}
+
 # Configures and builds the tree in <build> with link mode $2 (static: the
 # whole tree with its tests; dynamic: the daemons alone, as OpenWrt packages them).
 musl_build() {
@@ -143,7 +176,8 @@ musl_build() {
     if [ "$mode" = static ]; then
         args+=(-DPCAP_LIBRARY="$sysroot/usr/lib/libpcap.a")
     else
-        args+=(-DBUILD_TESTING=OFF)
+        # As installed: no run path into the build's sysroot.
+        args+=(-DBUILD_TESTING=OFF -DCMAKE_SKIP_BUILD_RPATH=ON)
     fi
     cmake -S . -B "$out" "${args[@]}" >/dev/null
     cmake --build "$out" -j"$(nproc)"

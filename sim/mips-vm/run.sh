@@ -10,8 +10,9 @@
 #   unit:    every mipsel test binary, run natively on the MIPS kernel
 #   memory:  each daemon started on a simulated router, its RSS and
 #            Private_Dirty after a minute (bench/mips-vm-memory.sh)
-# MIPS_VM_LIBC=musl runs the musl build (sim/cross/build-musl.sh: soft-float,
-# static) on a 24Kc, a CPU without FPU; the default is Debian's glibc build.
+# MIPS_VM_LIBC=musl runs the musl build (sim/cross/build-musl.sh: soft-float;
+# the daemons dynamic, as packaged, on musl's own loader; the tests static) on
+# a 24Kc, a CPU without FPU; the default is Debian's glibc build.
 # VM_FAULT breaks one peer on purpose to show the checks fail: no-gre (the GRE
 # modules left out), no-veth (the veth module left out), no-receiver (tolvane's
 # receiver not started), bad-filter (the guest's tolvane given a capture filter
@@ -41,7 +42,7 @@ mipsel_install_packages qemu-system-mips g++-mipsel-linux-gnu cmake make libgtes
 # The mipsel build, as sim/cross/build-mipsel.sh or build-musl.sh makes it
 # (same folder by default, so after that script this step only checks it is
 # up to date). The guest's own programs use the glibc of the cross toolchain
-# either way; the musl build is static.
+# either way.
 echo "== mipsel $libc build in $out"
 if [ "$libc" = glibc ]; then
     mipsel_sysroot "$out"
@@ -55,8 +56,10 @@ else
     mkdir -p "$out"
     musl_toolchain "$out"
     musl_libpcap "$out"
+    musl_runtime "$out"
     sysroot=
     musl_build "$out" static "$out/sysroot" "$out/toolchain" 2>&1 | grep -v '^\[' || true
+    musl_build "$out/dynamic" dynamic "$out/sysroot" "$out/toolchain" 2>&1 | grep -v '^\[' || true
     cpu=(-cpu 24Kc)
 fi
 [ -x "$out/bin/tolvane" ] || { echo "the mipsel build failed" >&2; exit 1; }
@@ -145,8 +148,17 @@ mkdir -p "$root$here" "$root$out"
 tar -C "$here" --exclude=./.git --exclude="./${out#"$here"/}" --exclude='./build*' -cf - . |
     tar -C "$root$here" -xf -
 tar -C "$out" --exclude=./sysroot --exclude=./debs --exclude=./mips-vm --exclude=./toolchain --exclude=./zig-cache \
-    --exclude=./apt --exclude=./dynamic --exclude=CMakeFiles --exclude='*.o' --exclude='*.a' \
+    --exclude=./apt --exclude=./dynamic --exclude=./runtime --exclude=./smoke-root --exclude=CMakeFiles --exclude='*.o' --exclude='*.a' \
     --exclude='*.stripped' -cf - . | tar -C "$root$out" -xf -
+# The musl daemons as packaged: dynamic, on musl's loader, which finds the
+# musl libpcap through its path file (glibc's is in /lib).
+if [ "$libc" = musl ]; then
+    for d in brenlow tolvane moskar quorral dastral; do cp "$out/dynamic/bin/$d" "$root$out/bin/$d"; done
+    cp "$out/runtime$MUSL_INTERPRETER" "$root/lib/"
+    mkdir -p "$root/usr/lib/musl"
+    cp -a "$out"/runtime/usr/lib/* "$root/usr/lib/musl/"
+    echo /usr/lib/musl > "$root/etc/ld-musl-mipsel-sf.path"
+fi
 # The musl test programs are static, libc++ and all (1.5 MB each stripped):
 # for the network and memory checks the guest gets only those checks.sh runs,
 # or the initramfs outgrows the guest's memory.
