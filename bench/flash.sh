@@ -94,8 +94,8 @@ if [ -n "$pcap" ]; then
 fi
 # The C++ run-time a package pulled in before (DEPENDS +libstdcpp), as the
 # cross toolchains here build it; a router's libstdcpp package holds the same library.
-for lib in /usr/mipsel-linux-gnu/lib/libstdc++.so.6; do
-    [ -f "$lib" ] || continue
+lib=/usr/mipsel-linux-gnu/lib/libstdc++.so.6
+if [ -f "$lib" ]; then
     "$strip" --strip-all -o "$work/libstdcxx" "$(readlink -f "$lib")"
     echo "  libstdc++.so.6 (glibc mipsel, no longer pulled in): $(stat -c %s "$work/libstdcxx") bytes, xz $(xz_size "$work/libstdcxx")"
-done
+fi

@@ -66,7 +66,8 @@ helper ip netns exec mb sh -c 'while :; do ping -c 2 -s 1000 10.215.0.1; sleep 1
 helper sh -c 'while :; do printf "AT+VER?\n" > "$1"; sleep 5; done' _ "$root/dev/board-side"
 
 sleep 60
-summary= missing=
+summary=''
+missing=''
 for entry in $daemons; do
     name=${entry%%:*} pid=${entry#*:}
     line=$(awk '/^Rss:/ { r = $2 } /^Pss:/ { p = $2 } /^Private_Dirty:/ { d = $2 }
