@@ -90,7 +90,7 @@ done
 pcap=$(ls "$musl"/sysroot/usr/lib/libpcap.so.1.* 2>/dev/null | head -1 || true)
 if [ -n "$pcap" ]; then
     "$strip" --strip-all -o "$work/libpcap" "$pcap"
-    echo "  libpcap.so.1 built here for musl, stripped: $(stat -c %s "$work/libpcap") bytes, xz $(xz_size "$work/libpcap")"
+    echo "  libpcap.so 1.10.3 built here for musl, stripped: $(stat -c %s "$work/libpcap") bytes, xz $(xz_size "$work/libpcap")"
 fi
 # The C++ run-time a package pulled in before (DEPENDS +libstdcpp), as the
 # cross toolchains here build it; a router's libstdcpp package holds the same library.
