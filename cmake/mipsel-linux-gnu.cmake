@@ -14,9 +14,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_LIBRARY_ARCHITECTURE mipsel-linux-gnu)
 
+# Every library given is kept by default, as OpenWrt's toolchain links (Debian's
+# cross GCC passes --as-needed): the daemons' own flags must leave unused ones out.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--no-as-needed")
 if(MIPSEL_SYSROOT)
   # libpcap's own dependencies are found at link time through rpath-link.
-  set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath-link,${MIPSEL_SYSROOT}/usr/lib/mipsel-linux-gnu -Wl,-rpath-link,${MIPSEL_SYSROOT}/lib/mipsel-linux-gnu")
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,-rpath-link,${MIPSEL_SYSROOT}/usr/lib/mipsel-linux-gnu -Wl,-rpath-link,${MIPSEL_SYSROOT}/lib/mipsel-linux-gnu")
 endif()
 
 # Tests run under user-mode emulation with the cross C library and the unpacked libraries.

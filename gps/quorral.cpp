@@ -21,6 +21,7 @@
 #include "port_watch.h"
 #include "serial.h"
 #include "uci_check.h"
+#include "time64.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "quorral.cpp";

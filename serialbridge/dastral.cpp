@@ -18,6 +18,7 @@
 #include "paths.h"
 #include "port_watch.h"
 #include "serial.h"
+#include "time64.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.

@@ -18,6 +18,7 @@
 #include "shown_text.h"
 #include "sms_manager.h"
 #include "sms_spool.h"
+#include "time64.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "brenlow.cpp";

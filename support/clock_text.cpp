@@ -1,4 +1,5 @@
 #include "clock_text.h"
+#include "time64.h"
 
 #include <cstddef>
 #include <ctime>

@@ -22,49 +22,11 @@ export LD_LIBRARY_PATH=$sysroot/usr/lib/mipsel-linux-gnu:$sysroot/lib/mipsel-lin
 # Tests that need what user-mode emulation lacks (live packet capture) skip by this name.
 export ROUTER_TEST_EMULATOR=qemu-mipsel
 
-binfmt=/proc/sys/fs/binfmt_misc
-mounted_binfmt=0
-registered_binfmt=0
-# Leaves the machine as it was found: our entry removed, the file system
-# unmounted if this script mounted it.
-release_binfmt() {
-    [ "$registered_binfmt" = 1 ] && echo -1 > "$binfmt/qemu-mipsel" 2>/dev/null
-    [ "$mounted_binfmt" = 1 ] && umount "$binfmt" 2>/dev/null
-    return 0
-}
-trap release_binfmt EXIT
+trap mipsel_binfmt_release EXIT
 
-# Registers qemu-mipsel from the binfmt description of Debian's
-# qemu-user-binfmt (magic and mask of a 32-bit little-endian MIPS ELF),
-# without installing that package: it pulls in systemd or binfmt-support and
-# points at a wrapper that only it installs. Returns 1 when it cannot.
-register_binfmt() {
-    [ -e "$binfmt/qemu-mipsel" ] && return 0
-    if [ ! -w "$binfmt/register" ]; then
-        mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 1
-        mounted_binfmt=1
-    fi
-    local conf=/usr/lib/binfmt.d/qemu-mipsel.conf
-    if [ ! -f "$conf" ]; then
-        conf=$out/binfmt/usr/lib/binfmt.d/qemu-mipsel.conf
-        if [ ! -f "$conf" ]; then
-            mkdir -p "$out/binfmt" "$out/debs"
-            (cd "$out/debs" && apt-get download -q qemu-user-binfmt 2>&1 | grep -v unsandboxed || true)
-            dpkg-deb -x "$out"/debs/qemu-user-binfmt_*.deb "$out/binfmt" || return 1
-        fi
-    fi
-    # :name:type:offset:magic:mask:interpreter:flags; the plain emulator,
-    # without the argv[0]-preserving wrapper and its P flag.
-    local line
-    line=$(awk -F: -v OFS=: 'NF == 8 { $7 = "/usr/bin/qemu-mipsel"; $8 = ""; print }' "$conf")
-    [ -n "$line" ] || return 1
-    printf '%s' "$line" > "$binfmt/register" 2>/dev/null || return 1
-    registered_binfmt=1
-}
-
-unit=(-R 'support_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|outbox|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test')
+unit=(-R 'openwrt_needed_libs_test|support_test|support_options_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|outbox|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test')
 selection=("${unit[@]}")
-if register_binfmt; then
+if mipsel_binfmt_register "$out"; then
     echo "qemu-mipsel registered with binfmt_misc"
     [ "${CROSS_TESTS:-all}" = unit ] || selection=()
 else

@@ -40,3 +40,45 @@ mipsel_build() {
           -DMIPSEL_SYSROOT="$(realpath -m "$out/sysroot")" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
     cmake --build "$out" -j"$(nproc)"
 }
+
+# qemu-mipsel with binfmt_misc, for the tests that start mipsel programs
+# through exec (the built daemons and tools, the uci stand-in among them).
+binfmt=/proc/sys/fs/binfmt_misc
+mounted_binfmt=0
+registered_binfmt=0
+# Leaves the machine as it was found: our entry removed, the file system
+# unmounted if this script mounted it. The caller traps EXIT with it.
+mipsel_binfmt_release() {
+    [ "$registered_binfmt" = 1 ] && echo -1 > "$binfmt/qemu-mipsel" 2>/dev/null
+    [ "$mounted_binfmt" = 1 ] && umount "$binfmt" 2>/dev/null
+    return 0
+}
+# Registers qemu-mipsel from the binfmt description of Debian's
+# qemu-user-binfmt (magic and mask of a 32-bit little-endian MIPS ELF),
+# without installing that package: it pulls in systemd or binfmt-support and
+# points at a wrapper that only it installs. Returns 1 when it cannot.
+# Usage: mipsel_binfmt_register BUILD_FOLDER (where the package is unpacked)
+mipsel_binfmt_register() {
+    local out=$1
+    [ -e "$binfmt/qemu-mipsel" ] && return 0
+    if [ ! -w "$binfmt/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 1
+        mounted_binfmt=1
+    fi
+    local conf=/usr/lib/binfmt.d/qemu-mipsel.conf
+    if [ ! -f "$conf" ]; then
+        conf=$out/binfmt/usr/lib/binfmt.d/qemu-mipsel.conf
+        if [ ! -f "$conf" ]; then
+            mkdir -p "$out/binfmt" "$out/debs"
+            (cd "$out/debs" && apt-get download -q qemu-user-binfmt 2>&1 | grep -v unsandboxed || true)
+            dpkg-deb -x "$out"/debs/qemu-user-binfmt_*.deb "$out/binfmt" || return 1
+        fi
+    fi
+    # :name:type:offset:magic:mask:interpreter:flags; the plain emulator,
+    # without the argv[0]-preserving wrapper and its P flag.
+    local line
+    line=$(awk -F: -v OFS=: 'NF == 8 { $7 = "/usr/bin/qemu-mipsel"; $8 = ""; print }' "$conf")
+    [ -n "$line" ] || return 1
+    printf '%s' "$line" > "$binfmt/register" 2>/dev/null || return 1
+    registered_binfmt=1
+}

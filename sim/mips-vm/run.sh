@@ -3,26 +3,35 @@
 # full-system emulation and runs checks there that user-mode emulation cannot:
 # live packet capture and the kernel's own GRE tunnel as tolvane's peer.
 # Run as root on Debian 12: installs what it needs.
-# Usage: sim/mips-vm/run.sh [network|unit|all]   (default network)
+# Usage: sim/mips-vm/run.sh [network|unit|all|memory]   (default network)
 #   network: the network checks (tolvane over veth, tolvane against kernel GRE,
 #            the kernel-GRE test case, moskar on veth counters, brenlow on the
 #            modem simulator)
 #   unit:    every mipsel test binary, run natively on the MIPS kernel
+#   memory:  each daemon started on a simulated router, its RSS and
+#            Private_Dirty after a minute (bench/mips-vm-memory.sh)
+# MIPS_VM_LIBC=musl runs the musl build (sim/cross/build-musl.sh: soft-float;
+# the daemons dynamic, as packaged, on musl's own loader; the tests static) on
+# a 24Kc, a CPU without FPU; the default is Debian's glibc build.
 # VM_FAULT breaks one peer on purpose to show the checks fail: no-gre (the GRE
 # modules left out), no-veth (the veth module left out), no-receiver (tolvane's
 # receiver not started), bad-filter (the guest's tolvane given a capture filter
 # that selects nothing), no-modem (no modem simulator in the guest).
 # MIPS_VM_BUILD names the mipsel build folder (default build-mipsel, shared with
-# sim/cross/build-mipsel.sh); MIPS_VM_CACHE the download cache and
-# guest files (default mips-vm in the build folder).
+# sim/cross/build-mipsel.sh, or build-musl); MIPS_VM_CACHE the download cache
+# and guest files (default mips-vm in the build folder).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=$PWD
 selection=${1:-network}
-case $selection in network|unit|all) ;; *) echo "usage: $0 [network|unit|all]" >&2; exit 2;; esac
+case $selection in network|unit|all|memory) ;; *) echo "usage: $0 [network|unit|all|memory]" >&2; exit 2;; esac
+libc=${MIPS_VM_LIBC:-glibc}
+case $libc in glibc|musl) ;; *) echo "MIPS_VM_LIBC is glibc or musl" >&2; exit 2;; esac
 fault=${VM_FAULT:-}
 case $fault in ''|no-gre|no-veth|no-receiver|bad-filter|no-modem) ;; *) echo "unknown VM_FAULT: $fault" >&2; exit 2;; esac
-out=$here/${MIPS_VM_BUILD:-build-mipsel}
+default_build=build-mipsel
+[ "$libc" = glibc ] || default_build=build-musl
+out=$here/${MIPS_VM_BUILD:-$default_build}
 cache=${MIPS_VM_CACHE:-$out/mips-vm}
 export DEBIAN_FRONTEND=noninteractive
 start=$(date +%s)
@@ -30,12 +39,29 @@ start=$(date +%s)
 source sim/cross/mipsel-build.sh
 mipsel_install_packages qemu-system-mips g++-mipsel-linux-gnu cmake make libgtest-dev gzip
 
-# The mipsel build, as sim/cross/build-mipsel.sh makes it (same folder by
-# default, so after that script this step only checks it is up to date).
-mipsel_sysroot "$out"
-sysroot=$out/sysroot
-echo "== mipsel build in $out"
-mipsel_build "$out" 2>&1 | grep -v '^\[' || true
+# The mipsel build, as sim/cross/build-mipsel.sh or build-musl.sh makes it
+# (same folder by default, so after that script this step only checks it is
+# up to date). The guest's own programs use the glibc of the cross toolchain
+# either way.
+echo "== mipsel $libc build in $out"
+if [ "$libc" = glibc ]; then
+    mipsel_sysroot "$out"
+    sysroot=$out/sysroot
+    mipsel_build "$out" 2>&1 | grep -v '^\[' || true
+    cpu=()
+else
+    source sim/cross/musl-build.sh
+    mipsel_install_packages flex bison dpkg-dev
+    command -v npm >/dev/null || mipsel_install_packages npm
+    mkdir -p "$out"
+    musl_toolchain "$out"
+    musl_libpcap "$out"
+    musl_runtime "$out"
+    sysroot=
+    musl_build "$out" static "$out/sysroot" "$out/toolchain" 2>&1 | grep -v '^\[' || true
+    musl_build "$out/dynamic" dynamic "$out/sysroot" "$out/toolchain" 2>&1 | grep -v '^\[' || true
+    cpu=(-cpu 24Kc)
+fi
 [ -x "$out/bin/tolvane" ] || { echo "the mipsel build failed" >&2; exit 1; }
 built=$(date +%s)
 
@@ -91,8 +117,8 @@ while read -r p; do
     dpkg-deb -x "$(ls "$debs/${p%:mipsel}_"*.deb | head -1)" "$root"
 done < "$list"
 rm -rf "$root"/usr/share/{doc,man,info,locale,lintian,bug}
-for d in "$root/lib/mipsel-linux-gnu" "$root/usr/lib/mipsel-linux-gnu" "$sysroot/lib/mipsel-linux-gnu" \
-         "$sysroot/usr/lib/mipsel-linux-gnu"; do
+for d in "$root/lib/mipsel-linux-gnu" "$root/usr/lib/mipsel-linux-gnu" \
+         ${sysroot:+"$sysroot/lib/mipsel-linux-gnu" "$sysroot/usr/lib/mipsel-linux-gnu"}; do
     find "$d" -maxdepth 1 -name '*.so*' \( -type f -o -type l \) -exec cp -a {} "$root/lib/" \;
 done
 cp -a /usr/mipsel-linux-gnu/lib/*.so* "$root/lib/"
@@ -121,8 +147,27 @@ printf '%s.ko\n' "${order[@]}" > "$root/etc/mips-vm.modules"
 mkdir -p "$root$here" "$root$out"
 tar -C "$here" --exclude=./.git --exclude="./${out#"$here"/}" --exclude='./build*' -cf - . |
     tar -C "$root$here" -xf -
-tar -C "$out" --exclude=./sysroot --exclude=./debs --exclude=./mips-vm --exclude=CMakeFiles --exclude='*.o' --exclude='*.a' \
+tar -C "$out" --exclude=./sysroot --exclude=./debs --exclude=./mips-vm --exclude=./toolchain --exclude=./zig-cache \
+    --exclude=./apt --exclude=./dynamic --exclude=./runtime --exclude=./smoke-root --exclude=CMakeFiles --exclude='*.o' --exclude='*.a' \
     --exclude='*.stripped' -cf - . | tar -C "$root$out" -xf -
+# The musl daemons as packaged: dynamic, on musl's loader, which finds the
+# musl libpcap through its path file (glibc's is in /lib).
+if [ "$libc" = musl ]; then
+    for d in brenlow tolvane moskar quorral dastral; do cp "$out/dynamic/bin/$d" "$root$out/bin/$d"; done
+    cp "$out/runtime$MUSL_INTERPRETER" "$root/lib/"
+    mkdir -p "$root/usr/lib/musl"
+    cp -a "$out"/runtime/usr/lib/* "$root/usr/lib/musl/"
+    echo /usr/lib/musl > "$root/etc/ld-musl-mipsel-sf.path"
+fi
+# The musl test programs are static, libc++ and all (1.5 MB each stripped):
+# for the network and memory checks the guest gets only those checks.sh runs,
+# or the initramfs outgrows the guest's memory.
+if [ "$libc" = musl ] && [ "$selection" != unit ] && [ "$selection" != all ]; then
+    keep=$(grep -o '\$BUILD/tests/[A-Za-z0-9_]*' sim/mips-vm/checks.sh | sed 's|.*/||' | sort -u)
+    find "$root$out/tests" -type f -perm -u+x -name '*_test' | while read -r t; do
+        echo "$keep" | grep -qx "$(basename "$t")" || rm -f "$t"
+    done
+fi
 find "$root$out" -type f -perm -u+x -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; \
     -exec mipsel-linux-gnu-strip {} \;
 if [ "$fault" = no-modem ]; then rm -f "$root$out/sim/bin/modemsim"; fi
@@ -141,12 +186,14 @@ find "$out/tests" -type f -perm -u+x -name '*_test' | sort |
     > "$root/etc/mips-vm.tests"
 cp sim/mips-vm/init "$root/init"
 cp sim/mips-vm/checks.sh "$root/etc/mips-vm/checks.sh"
+cp bench/mips-vm-memory.sh "$root/etc/mips-vm/memory.sh"
 chmod 755 "$root/init"
 jobs=${MIPS_VM_JOBS:-3}
-case $selection in network) test_limit=240 vm_limit=${MIPS_VM_TIMEOUT:-420} ;; *) test_limit=900 vm_limit=${MIPS_VM_TIMEOUT:-2400} ;; esac
+case $selection in network|memory) test_limit=240 vm_limit=${MIPS_VM_TIMEOUT:-420} ;; *) test_limit=900 vm_limit=${MIPS_VM_TIMEOUT:-2400} ;; esac
 cat > "$root/etc/mips-vm.conf" <<CONF
 MIPS_VM_SELECTION=$selection
 MIPS_VM_FAULT=$fault
+MIPS_VM_LIBC=$libc
 BUILD=$out
 SRC=$here
 JOBS=$jobs
@@ -163,7 +210,7 @@ rm -rf "$root"
 log=$guest/console.log
 booted=$(date +%s)
 set +e
-timeout "$vm_limit" qemu-system-mipsel -M malta -m "${MIPS_VM_MEMORY:-256}" -nographic -no-reboot -nic none -vga none \
+timeout "$vm_limit" qemu-system-mipsel -M malta ${cpu[@]+"${cpu[@]}"} -m "${MIPS_VM_MEMORY:-256}" -nographic -no-reboot -nic none -vga none \
     ${MIPS_VM_TB_SIZE:+-accel tcg,tb-size=$MIPS_VM_TB_SIZE} \
     -kernel "$vmlinuz" -initrd "$initrd" -append "console=ttyS0 panic=-1 quiet" < /dev/null 2>&1 |
     sed -u 's/\r$//' | tee "$log" | while IFS= read -r line; do
@@ -175,9 +222,9 @@ rm -f "$initrd"
 end=$(date +%s)
 echo "== qemu ran $((end - booted)) s (status $vm_status); build $((built - start)) s; whole run $((end - start)) s; console log $log"
 
-case $selection in network) expected=5 ;; unit) expected=1 ;; all) expected=6 ;; esac
+case $selection in network) expected=5 ;; unit|memory) expected=1 ;; all) expected=6 ;; esac
 results=$(grep -c '^RESULT ' "$log" || true)
-fails=$(grep -c '^RESULT [a-f] FAIL' "$log" || true)
+fails=$(grep -c '^RESULT [a-z] FAIL' "$log" || true)
 if [ "$vm_status" -eq 124 ]; then echo "FAIL: the guest did not finish within $vm_limit s"; exit 1; fi
 if [ "$results" -lt "$expected" ]; then echo "FAIL: $results of $expected check results came back"; exit 1; fi
 if [ "$fails" -gt 0 ]; then echo "FAIL: $fails check(s) failed"; exit 1; fi

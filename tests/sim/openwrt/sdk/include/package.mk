@@ -23,7 +23,11 @@ install: compile
 print-%:
 	@echo '$(strip $($*))'
 
+# DEPENDS as the package's own definition leaves it, read with print-DEPENDS.<name>.
 define BuildPackage
+$(eval DEPENDS:=)
+$(eval $(Package/$(1)))
+DEPENDS.$(1):=$(DEPENDS)
 .PHONY: package-$(1) conffiles-$(1)
 package-$(1):
 	rm -rf $(WORK)/root/$(1)
