@@ -16,6 +16,7 @@
 #include "shown_text.h"
 #include "sms_manager.h"
 #include "sms_spool.h"
+#include "sms_status.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "brenlow.cpp";
@@ -45,7 +46,9 @@ void poll_strength(int module_index)
         run_cmd("/etc/system/ostrel.sh 1");
         run_cmd_line("uci get mobile.dev_info1.strength", strength, sizeof strength);
     }
-    rssi_handling(atoi(strength));
+    int reading = atoi(strength);
+    status_note_strength(reading);
+    rssi_handling(reading);
 }
 
 } // namespace
@@ -98,6 +101,7 @@ int main(int argc, char** argv)
     // port that refuses writes is as good as gone: leaving lets the service
     // manager start us again on the modem once it is back.
     while (!brenlow.modem_lost && access(args.device, F_OK) == 0) {
+        sms_status_publish(args.module_index, time(nullptr));
         if (config->enabled == 1 && args.module_index != 2) {
             sendmessage();
             recvmessage();
@@ -106,6 +110,7 @@ int main(int argc, char** argv)
             poll_strength(args.module_index);
             last_poll = time(nullptr);
         }
+        sms_status_publish(args.module_index, time(nullptr) + LOOP_PAUSE_S);
         sleep(LOOP_PAUSE_S);
     }
     if (brenlow.modem_lost)

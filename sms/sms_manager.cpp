@@ -7,6 +7,7 @@
 #include "gsm_sms.h"
 #include "log.h"
 #include "shown_text.h"
+#include "sms_status.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_manager.cpp";
@@ -86,6 +87,8 @@ SendReport sms_send_report(const char* number, const char* text)
         sent = cdma_send_sms(number, text);
     }
     report.outcome = sent ? SendOutcome::Sent : SendOutcome::Refused;
+    if (sent)
+        status_note_sent();
     return report;
 }
 
