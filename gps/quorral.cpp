@@ -16,6 +16,7 @@
 #include "nmea_chunk.h"
 #include "paths.h"
 #include "serial.h"
+#include "status.h"
 #include "uci_check.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -69,6 +70,10 @@ struct Forwarder {
     time_t no_data_since = 0;
     // Chunks the client could not take since the last one it took.
     long dropped_chunks = 0;
+    // For the status file: every chunk forwarded and lost, the last data read.
+    long sent_total = 0;
+    long dropped_total = 0;
+    time_t last_data = 0;
 };
 
 Forwarder forwarder;
@@ -182,8 +187,10 @@ void count_forwarded(bool sent)
 {
     if (!sent) {
         ++forwarder.dropped_chunks;
+        ++forwarder.dropped_total;
         return;
     }
+    ++forwarder.sent_total;
     if (forwarder.dropped_chunks > 0)
         log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_UNIT, __LINE__,
                   forwarder.dropped_chunks);
@@ -249,9 +256,17 @@ void pause_interval()
     exit(0);
 }
 
+void publish_status()
+{
+    const GpsConfig& c = forwarder.config;
+    gps_status_publish({c.proto, c.serverip, c.serverport, CLIENT_INDEX, forwarder.serial_out >= 0,
+                        forwarder.last_data, forwarder.sent_total, forwarder.dropped_total});
+}
+
 [[noreturn]] void run_loop()
 {
     for (;;) {
+        publish_status();
         memset(forwarder.read_buffer, 0, sizeof forwarder.read_buffer);
         ssize_t n = read(forwarder.gps_fd, forwarder.read_buffer, GPS_BUFFER_SIZE);
         if (n <= 0) {
@@ -261,6 +276,7 @@ void pause_interval()
             continue;
         }
         handle_chunk(static_cast<int>(n));
+        forwarder.last_data = time(nullptr);
         forwarder.no_data_since = 0;
         // A full buffer means more is waiting: read on at once.
         if (n == GPS_BUFFER_SIZE)

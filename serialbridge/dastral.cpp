@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
 #include "paths.h"
 #include "serial.h"
+#include "status.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -69,6 +71,11 @@ struct Bridge {
     Capture capture;
     // Set when a port was readable but the read failed.
     bool idle = false;
+    // For the status file.
+    const char* module_path = "";
+    unsigned long long to_module = 0;
+    unsigned long long to_board = 0;
+    time_t last_activity = 0;
 };
 
 Bridge bridge;
@@ -172,6 +179,8 @@ void board_to_module()
     }
     write_all(bridge.module_fd, bridge.translated, out);
     append_capture(bridge.buffer, static_cast<size_t>(n));
+    bridge.to_module += static_cast<unsigned long long>(n);
+    bridge.last_activity = time(nullptr);
 }
 
 // Module to board, unchanged.
@@ -184,12 +193,16 @@ void module_to_board()
     }
     log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
     write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n));
+    bridge.to_board += static_cast<unsigned long long>(n);
+    bridge.last_activity = time(nullptr);
 }
 
 // Waits on both ports at once and moves whatever arrived straight away.
 [[noreturn]] void run_bridge()
 {
     for (;;) {
+        bridge_status_publish(
+            {bridge.board_path, bridge.module_path, bridge.to_module, bridge.to_board, bridge.last_activity});
         pollfd ports[2] = {{bridge.board_fd, POLLIN, 0}, {bridge.module_fd, POLLIN, 0}};
         int ready = poll(ports, 2, WAIT_TIMEOUT_MS);
         if (ready < 0 && errno != EINTR)
@@ -239,6 +252,7 @@ int main(int argc, char** argv)
         return -1;
     }
     const char* module_path = argv[1];
+    bridge.module_path = module_path;
     snprintf(bridge.board_path, sizeof bridge.board_path, "%s", argc == 4 ? argv[3] : DEFAULT_BOARD_PORT);
     write_pid_file(argv[2]);
 

@@ -30,4 +30,7 @@ void watch_state_reset()
     watch.requests_ready = 0;
     watch.reply_ready = 0;
     watch.threads_running = 0;
+    watch.state_since = 0;
+    watch.last_reply = 0;
+    watch.last_request = 0;
 }
