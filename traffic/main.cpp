@@ -7,12 +7,14 @@
 
 #include "alarm.h"
 #include "baseline.h"
+#include "daily.h"
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
 #include "period.h"
 #include "settings.h"
 #include "speed.h"
+#include "status.h"
 #include "uci_check.h"
 #include "state_writes.h"
 
@@ -86,7 +88,7 @@ void start_counting(TrafficState& state, long long tx, long long rx)
         resume_from_baseline(state.settings, baseline, state.interface, state.boot_id, tx, rx);
 }
 
-void account(TrafficState& state, long long tx, long long rx)
+ReadingResult account(TrafficState& state, long long tx, long long rx)
 {
     TrafficSettings& s = state.settings;
     start_counting(state, tx, rx);
@@ -100,6 +102,7 @@ void account(TrafficState& state, long long tx, long long rx)
     write_option_str(state, "ulspeed", text);
     snprintf(text, sizeof text, "%.2f", r.dl_speed);
     write_option_str(state, "dlspeed", text);
+    return r;
 }
 
 void run_cycle(TrafficState& state)
@@ -116,13 +119,15 @@ void run_cycle(TrafficState& state)
         flush_writes(state);
         return;
     }
-    account(state, tx, rx);
+    ReadingResult reading = account(state, tx, rx);
     long long written = s.enabled == 1 ? s.used : 0;
     if (s.enabled == 1)
         log_print(LOG_INFO, "[%s %d] Info： set used to %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
     else
         log_print(LOG_INFO, "[%s %d] Info： not enabled %d", LOG_UNIT, __LINE__, static_cast<int>(s.used));
     write_option_ll(state, "used", written);
+    if (s.enabled == 1)
+        daily_count(state, reading.added, time(nullptr));
     // Before uci is asked: the baseline carries the volume that goes with
     // these counters whether or not a kill stops uci half-way.
     save_baseline(state, tx, rx, written);
@@ -134,6 +139,7 @@ void run_cycle(TrafficState& state)
         if (!uci_batch_empty(state.writes))
             flush_writes(state);
     }
+    traffic_status_publish(state, reading);
     if (!stop_requested)
         sleep(CYCLE_SECONDS);
 }
@@ -162,6 +168,7 @@ int main(int argc, char** argv)
     moskar.interface = argv[1];
     select_instance(moskar, argc >= 4 ? argv[3] : nullptr);
     prepare_config(moskar);
+    daily_load(moskar);
     if (moskar.settings.debug > 0)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);

@@ -1,6 +1,7 @@
 // Settings of one traffic limit instance and the process state around them.
 #pragma once
 
+#include "daily.h"
 #include "uci_batch.h"
 
 // Alarm percentages an instance keeps.
@@ -52,6 +53,7 @@ struct TrafficState {
     UciBatch writes;                // option writes waiting for the cycle's uci batch
     bool commit_now;                // a change that must reach the package file at once
     long long next_commit;          // monotonic second from which the interval allows a commit
+    TrafficDaily daily;             // the per-day series of the plot (daily.h)
 };
 
 // The UCI package of this daemon.
