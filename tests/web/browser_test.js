@@ -94,7 +94,11 @@ test.before(async () => {
 	inject(OWNER, HOSTILE_PRE);
 	// brenlow shows an alphanumeric sender as its raw semi-octets, so a sender
 	// that is markup comes from the journal file itself, as any program can write it.
-	fs.appendFileSync(file('/etc/config/sms_record'),
+	// A journal of more than one page, the oldest first in the file.
+	let older = '';
+	for (let i = 0; i < 30; i++)
+		older += `Received SMS: sender: 139000000${String(i).padStart(2, '0')}; time: 2026-01-01 00:00:${String(i).padStart(2, '0')}; msg: old ${i}\n`;
+	fs.appendFileSync(file('/etc/config/sms_record'), older +
 		`Received SMS: sender: ${HOSTILE_SENDER}; time: 2026-01-02 03:04:05; msg: from an older firmware\n`);
 
 	browser = await puppeteer.launch({
@@ -136,6 +140,29 @@ test('logs in', async () => {
 	assert.equal(r.result?.[0], 0, JSON.stringify(r));
 });
 
+test('a login holds only the groups it was given: a reader of the SMS pages reads them and no more', async () => {
+	const hash = execFileSync('openssl', [ 'passwd', '-1', 'viewer' ], { encoding: 'utf8' }).trim();
+	fs.appendFileSync(file('/etc/config/rpcd'), `\nconfig login\n\toption username 'viewer'\n\toption password '${hash}'\n` +
+		`\tlist read 'luci-app-router-daemons-sms'\n`);
+	const login = await ubus('00000000000000000000000000000000', 'session', 'login', { username: 'viewer', password: 'viewer' });
+	const viewer = login.result?.[1]?.ubus_rpc_session;
+	assert.ok(viewer, JSON.stringify(login));
+	assert.equal((await ubus(viewer, 'luci.router-daemons', 'sms_status')).result?.[0], 0);
+	assert.equal((await ubus(viewer, 'luci.router-daemons', 'sms_journal', { offset: 0, limit: 5 })).result?.[0], 0);
+	for (const [ method, args ] of [ [ 'sms_send', { number: OWNER, text: 'x' } ], [ 'sms_requeue', { line: 'x' } ],
+		[ 'traffic_status', {} ], [ 'overview', {} ], [ 'gps_status', {} ] ])
+		assert.equal((await ubus(viewer, 'luci.router-daemons', method, args)).error?.code, -32002, method);
+});
+
+test('the outbox shows the message being retried and its next try', async () => {
+	const retry = await waitFor('a retry in brenlow\'s status', () => status('brenlow').retry, 90000);
+	const [ attempts, next ] = retry.split(' ').map(Number);
+	await open('sms-outbox-retrying', 'services/sms/outbox');
+	const row = await waitFor('the retried row', async () => (await texts('#sms-retrying tr')).find(r => r.includes('13900000001')), 10000);
+	assert.ok(row.includes(`${HOSTILE_TEXT} given up`), row);
+	assert.ok(row.includes(String(attempts)) && next > 0, `${row} / ${retry}`);
+});
+
 test('status overview: one line per daemon, as their status files say', async () => {
 	await open('status-overview', 'status/overview');
 	await page.waitForSelector('#router-daemons-overview');
@@ -144,6 +171,7 @@ test('status overview: one line per daemon, as their status files say', async ()
 		assert.ok(lines.some(l => l.startsWith(name)), `${name} in ${lines.join(' | ')}`);
 	assert.ok(lines.find(l => l.startsWith('GRE gre1')).includes('up'));
 	assert.ok(lines.find(l => l.startsWith(`GRE ${HOSTILE_GNAME}`)).includes('down'));
+	assert.equal(await page.$$eval('#router-daemons-overview i', es => es.length), 0, 'a tunnel name became markup');
 });
 
 test('traffic: the bar shows what moskar counted, the plot its daily series', async () => {
@@ -251,6 +279,12 @@ test('SMS journal and outbox show hostile senders and texts as text', async () =
 	const journal = read('/etc/config/sms_record').trim().split('\n');
 	assert.ok(journal[journal.length - 1].endsWith(bodies[0]), `${journal[journal.length - 1]} / ${bodies[0]}`);
 	assert.equal(await text('#sms-status tr:nth-child(2) td:last-child'), 'GSM');
+	// A page of 25, newest first; the next page goes on with older lines.
+	assert.equal(bodies.length, 25);
+	await page.click('#sms-older');
+	await page.waitForFunction(() => /^26-/.test(document.querySelector('.sms-range')?.textContent ?? ''), { timeout: 10000 });
+	const second = await texts('#sms-journal .sms-text');
+	assert.equal(second[0], journal[journal.length - 26].replace(/^.*; msg: /, ''));
 	assert.equal(await page.$$eval('#view img, #view script, #view b', es => es.length), 0);
 });
 
