@@ -1,7 +1,5 @@
 #include "status.h"
 
-#include <unistd.h>
-
 #include "client_table.h"
 #include "status_file.h"
 
@@ -13,14 +11,12 @@ StatusFile forwarder_status("/var/run/quorral.status");
 
 void gps_status_publish(const ForwarderStatus& s)
 {
-    if (!status_due(forwarder_status))
+    if (!status_begin(forwarder_status))
         return;
     static const char* const PROTO_NAMES[] = {"tcp", "udp", "serial"};
     bool network = s.proto == 0 || s.proto == 1;
     bool connected = network ? client_state(s.client_index) == CONN_CONNECTED : s.proto == 2 && s.serial_open;
     StatusFile& f = forwarder_status;
-    status_begin(f);
-    status_add(f, "pid", "%d", static_cast<int>(getpid()));
     status_add(f, "proto", "%s", s.proto >= 0 && s.proto <= 2 ? PROTO_NAMES[s.proto] : "unknown");
     status_add(f, "server", "%s", network ? s.server : "/dev/ttyS0");
     status_add(f, "port", "%d", network ? s.port : 0);

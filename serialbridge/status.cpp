@@ -1,7 +1,5 @@
 #include "status.h"
 
-#include <unistd.h>
-
 #include "status_file.h"
 
 namespace {
@@ -12,11 +10,9 @@ StatusFile bridge_status("/var/run/dastral.status");
 
 void bridge_status_publish(const BridgeStatus& s)
 {
-    if (!status_due(bridge_status))
+    if (!status_begin(bridge_status))
         return;
     StatusFile& f = bridge_status;
-    status_begin(f);
-    status_add(f, "pid", "%d", static_cast<int>(getpid()));
     status_add(f, "board_port", "%s", s.board_port);
     status_add(f, "module_port", "%s", s.module_port);
     status_add(f, "to_module", "%llu", s.to_module);

@@ -1,8 +1,6 @@
 #include "sms_status.h"
 
 #include <cstdio>
-#include <unistd.h>
-
 #include "brenlow_state.h"
 #include "line_reader.h"
 #include "paths.h"
@@ -79,11 +77,9 @@ void status_note_received()
 void sms_status_publish(int module_index, time_t next_pass)
 {
     StatusFile& status = module_index == 2 ? second_modem_status : first_modem_status;
-    if (!status_due(status))
+    if (!status_begin(status))
         return;
     const StatusNotes& n = brenlow.notes;
-    status_begin(status);
-    status_add(status, "pid", "%d", static_cast<int>(getpid()));
     status_add(status, "module", "%d", module_index);
     status_add(status, "mode", "%s", brenlow.sms_mode == SmsMode::Cdma ? "cdma" : "gsm");
     status_add(status, "modem", "%s", n.modem_answered < 0 ? "unknown" : n.modem_answered ? "answering" : "silent");

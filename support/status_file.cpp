@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 #include "own_file.h"
 #include "paths.h"
@@ -22,19 +23,16 @@ long long monotonic_ms()
 
 } // namespace
 
-bool status_due(StatusFile& status)
+bool status_begin(StatusFile& status)
 {
     long long now = monotonic_ms();
     if (now < status.next_look_ms)
         return false;
     status.next_look_ms = now + STATUS_LOOK_INTERVAL_MS;
-    return true;
-}
-
-void status_begin(StatusFile& status)
-{
     status.length = 0;
     status.text[0] = '\0';
+    status_add(status, "pid", "%d", static_cast<int>(getpid()));
+    return true;
 }
 
 void status_add(StatusFile& status, const char* key, const char* format, ...)

@@ -24,10 +24,10 @@ struct StatusFile {
     long long next_look_ms = 0;           // monotonic clock
 };
 
-// True when a second has passed since the last look: the caller then builds
-// the text with status_begin and status_add and hands it to status_publish.
-bool status_due(StatusFile& status);
-void status_begin(StatusFile& status);
+// When a second has passed since the last look, starts the text with the
+// writer's pid and returns true: the caller adds its fields with status_add
+// and hands the text to status_publish. False (nothing to do) before.
+bool status_begin(StatusFile& status);
 // Adds "key=value\n". Control characters in the value are written as \xNN,
 // so outside text (a host name, a spool line) stays on its line; a line that
 // does not fit any more is left out whole.

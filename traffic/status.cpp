@@ -1,8 +1,6 @@
 #include "status.h"
 
 #include <cstdio>
-#include <unistd.h>
-
 #include "daily.h"
 #include "status_file.h"
 
@@ -16,11 +14,9 @@ StatusFile instance_two("/var/run/moskar2.status");
 void traffic_status_publish(const TrafficState& state, const ReadingResult& reading)
 {
     StatusFile& status = state.instance == 2 ? instance_two : instance_one;
-    if (!status_due(status))
+    if (!status_begin(status))
         return;
     const TrafficSettings& s = state.settings;
-    status_begin(status);
-    status_add(status, "pid", "%d", static_cast<int>(getpid()));
     status_add(status, "instance", "%d", state.instance);
     status_add(status, "section", "%s", state.section);
     status_add(status, "interface", "%s", state.interface);

@@ -36,15 +36,13 @@ void name_path()
 
 void publish()
 {
-    if (!status_due(tunnel_status))
+    if (!status_begin(tunnel_status))
         return;
     const WatchSettings& s = watch.settings;
     char remote[INET_ADDRSTRLEN] = {};
     char local[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &s.remote.sin_addr, remote, sizeof remote);
     inet_ntop(AF_INET, &s.local.sin_addr, local, sizeof local);
-    status_begin(tunnel_status);
-    status_add(tunnel_status, "pid", "%d", static_cast<int>(getpid()));
     status_add(tunnel_status, "gname", "%s", s.gname ? s.gname : "");
     status_add(tunnel_status, "dev", "%s", s.dev ? s.dev : "");
     status_add(tunnel_status, "remote", "%s", remote);

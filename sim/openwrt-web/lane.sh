@@ -40,7 +40,11 @@ if [ "$(cat "$node_dir/stamp" 2>/dev/null)" != "$lock" ]; then
 fi
 
 root=$(mktemp -d /tmp/webrouter.XXXXXX)
+# The web server's port and the next (the GPS stream's server), both free.
 port=$((18000 + $$ % 2000))
+while ss -ltn "sport = :$port" | grep -q LISTEN || ss -ltn "sport = :$((port + 1))" | grep -q LISTEN; do
+    port=$((port + 2))
+done
 cleanup() {
     bash sim/openwrt-web/router.sh down "$root" || true
     rm -rf "$root"

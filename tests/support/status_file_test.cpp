@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "scratch_root.h"
 #include "status_file.h"
@@ -22,7 +23,7 @@ ino_t inode_of(const std::string& path)
 TEST_F(StatusFileTest, WritesWholeLinesOnlyWhenTheTextChanged)
 {
     static StatusFile status("/var/run/x.status");
-    status_begin(status);
+    ASSERT_TRUE(status_begin(status));
     status_add(status, "host", "%s", "a\nb=<i>\x7f");
     status_add(status, "sent", "%d", 3);
     EXPECT_EQ(status_publish(status), -1); // no /var/run yet
@@ -30,27 +31,31 @@ TEST_F(StatusFileTest, WritesWholeLinesOnlyWhenTheTextChanged)
     mkdir((root_ + "/var/run").c_str(), 0755);
     EXPECT_EQ(status_publish(status), 0);
     std::string file = root_ + "/var/run/x.status";
-    EXPECT_EQ(slurp(file), "host=a\\x0Ab=<i>\\x7F\nsent=3\n");
+    std::string pid = "pid=" + std::to_string(getpid()) + "\n";
+    EXPECT_EQ(slurp(file), pid + "host=a\\x0Ab=<i>\\x7F\nsent=3\n");
     ino_t first = inode_of(file);
 
-    status_begin(status);
+    status.next_look_ms = 0; // a second later
+    ASSERT_TRUE(status_begin(status));
     status_add(status, "host", "%s", "a\nb=<i>\x7f");
     status_add(status, "sent", "%d", 3);
     EXPECT_EQ(status_publish(status), 0);
     EXPECT_EQ(inode_of(file), first);
 
-    status_begin(status);
+    status.next_look_ms = 0;
+    ASSERT_TRUE(status_begin(status));
     status_add(status, "sent", "%d", 4);
     EXPECT_EQ(status_publish(status), 0);
-    EXPECT_EQ(slurp(file), "sent=4\n");
+    EXPECT_EQ(slurp(file), pid + "sent=4\n");
 }
 
 TEST_F(StatusFileTest, LooksOnceASecondAndDropsLinesThatDoNotFit)
 {
     static StatusFile status("/x.status");
-    EXPECT_TRUE(status_due(status));
-    EXPECT_FALSE(status_due(status));
-    status_begin(status);
+    EXPECT_TRUE(status_begin(status));
+    EXPECT_FALSE(status_begin(status));
+    status.next_look_ms = 0;
+    ASSERT_TRUE(status_begin(status));
     std::string long_value(900, 'v');
     for (int i = 0; i < 10; ++i)
         status_add(status, "line", "%d %s", i, long_value.c_str());
@@ -58,7 +63,10 @@ TEST_F(StatusFileTest, LooksOnceASecondAndDropsLinesThatDoNotFit)
     std::string text = slurp(root_ + "/x.status");
     EXPECT_LT(text.size(), static_cast<size_t>(STATUS_TEXT_SIZE));
     EXPECT_EQ(text.back(), '\n');
-    EXPECT_EQ(text.size() % (long_value.size() + 8), 0u); // "line=N " + value + "\n", whole lines only
+    // The pid line, then whole lines of "line=N " + value + "\n" only.
+    std::string pid = "pid=" + std::to_string(getpid()) + "\n";
+    ASSERT_EQ(text.compare(0, pid.size(), pid), 0);
+    EXPECT_EQ((text.size() - pid.size()) % (long_value.size() + 8), 0u);
 }
 
 } // namespace

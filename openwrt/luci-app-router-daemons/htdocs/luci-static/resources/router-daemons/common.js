@@ -1,6 +1,8 @@
 'use strict';
 'require baseclass';
+'require dom';
 'require form';
+'require poll';
 'require rpc';
 
 // What the router daemons' pages share: the rpcd calls, the options' types
@@ -47,6 +49,8 @@ const GSM_EXTENDED = '\f^{}\\[~]|€';
 // Units of one message, and of one part of a long one (its header takes the rest).
 const SEPTETS_SINGLE = 160, SEPTETS_PART = 153, UCS2_SINGLE = 70, UCS2_PART = 67;
 const PARTS_MAX = 6;
+// The line speeds the daemons' serial set-up knows.
+const SPEEDS = [ '1200', '2400', '4800', '9600', '19200', '38400', '57600', '115200', '230400' ];
 
 const callOverview = rpc.declare({ object: 'luci.router-daemons', method: 'overview' });
 const callSmsStatus = rpc.declare({ object: 'luci.router-daemons', method: 'sms_status' });
@@ -130,6 +134,50 @@ return baseclass.extend({
 			return '-';
 		const s = Math.max(0, Math.floor(Date.now() / 1000) - epoch);
 		return _('%t ago').format(s);
+	},
+
+	// One row of a status table: a label and a value, both as text.
+	row(label, value, cls) {
+		return E('tr', { 'class': 'tr' }, [
+			E('td', { 'class': 'td left', 'width': '33%' }, [ label ]),
+			E('td', { 'class': 'td left ' + (cls ?? '') }, [ value ])
+		]);
+	},
+
+	// The log level option of a daemon (0 off ... 5 debug).
+	logLevel(s, pkg, lowest) {
+		const o = this.typed(s.option(form.ListValue, 'debug', _('Log level')), pkg, 'debug');
+		[ lowest ?? _('off'), _('errors'), _('warnings'), _('info'), _('trace'), _('debug') ].forEach((t, i) => o.value(String(i), t));
+		o.default = '3';
+		return o;
+	},
+
+	// Speed, parity, data and stop bits of a serial port; shown while the
+	// options in depends say the port is used.
+	serialLine(s, pkg, title, depends) {
+		const opts = [];
+		let o = this.typed(s.option(form.Value, 'baudrate', title), pkg, 'baudrate');
+		SPEEDS.forEach(v => o.value(v));
+		o.default = '115200';
+		opts.push(o);
+		o = s.option(form.ListValue, 'parity', _('Parity'));
+		[ [ 'N', _('none') ], [ 'O', _('odd') ], [ 'E', _('even') ], [ 'S', _('space') ] ].forEach(([ v, t ]) => o.value(v, t));
+		opts.push(o);
+		for (const [ name, label, values ] of [ [ 'databits', _('Data bits'), [ '7', '8' ] ], [ 'stopbits', _('Stop bits'), [ '1', '2' ] ] ]) {
+			o = this.typed(s.option(form.ListValue, name, label), pkg, name);
+			values.forEach(v => o.value(v));
+			o.default = values[name == 'databits' ? 1 : 0];
+			opts.push(o);
+		}
+		if (depends)
+			opts.forEach(opt => opt.depends(depends));
+	},
+
+	// A daemon's page: its status table (kept current) above its settings form.
+	statusAndForm(title, status, renderStatus, call, map) {
+		const box = E('div', {}, [ renderStatus(status) ]);
+		poll.add(() => call().then(res => dom.content(box, renderStatus(res))), 5);
+		return this.keepValues(map).render().then(formNode => E([], [ E('h2', {}, [ title ]), box, formNode ]));
 	},
 
 	megabytes(bytes) {

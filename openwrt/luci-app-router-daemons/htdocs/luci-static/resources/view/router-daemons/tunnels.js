@@ -1,7 +1,5 @@
 'use strict';
 'require view';
-'require dom';
-'require poll';
 'require form';
 'require router-daemons.common as common';
 
@@ -76,12 +74,6 @@ return view.extend({
 		o = s.option(form.Flag, 'debug', _('Debug messages'));
 		o.modalonly = true;
 
-		poll.add(() => common.callTunnelStatus().then(res =>
-			dom.content(document.getElementById('tunnel-status-box'), this.renderStatus(res))), 5);
-		return common.keepValues(m).render().then(formNode => E([], [
-			E('h2', {}, [ _('GRE keepalive') ]),
-			E('div', { 'id': 'tunnel-status-box' }, [ this.renderStatus(status) ]),
-			formNode
-		]));
+		return common.statusAndForm(_('GRE keepalive'), status, res => this.renderStatus(res), common.callTunnelStatus, m);
 	}
 });

@@ -18,10 +18,7 @@ return view.extend({
 
 	renderStatus(status) {
 		const s = status.modem1 ?? {};
-		const row = (title, value) => E('tr', { 'class': 'tr' }, [
-			E('td', { 'class': 'td left', 'width': '33%' }, [ title ]),
-			E('td', { 'class': 'td left' }, [ value ])
-		]);
+		const row = common.row.bind(common);
 		const modem = { answering: _('answering'), silent: _('no answer'), unknown: _('no exchange yet') }[s.modem] ?? '-';
 		return E('table', { 'class': 'table', 'id': 'sms-status' }, [
 			row(_('SMS daemon'), common.runState(s)),

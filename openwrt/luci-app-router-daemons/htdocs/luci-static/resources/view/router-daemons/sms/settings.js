@@ -43,9 +43,7 @@ return view.extend({
 		o = s.option(form.Flag, 'unicode', _('Unicode and long messages'),
 			_('Texts as phones write them, in up to six parts; off: one PDU of raw septets and octets'));
 		o = s.option(form.Flag, 'alarmenabled', _('Signal alarm switch'));
-		o = s.option(form.ListValue, 'debug', _('Log level'));
-		[ _('off'), _('errors'), _('warnings'), _('info'), _('trace'), _('debug') ].forEach((t, i) => o.value(String(i), t));
-		o.default = '3';
+		common.logLevel(s, 'sms');
 
 		s = m.section(form.NamedSection, 'command', 'command', _('Commands by SMS'));
 		s.tab('general', _('General'));

@@ -58,9 +58,7 @@ return view.extend({
 			s.option(form.Flag, 'turnoff', _('Stop the connection when the allowance is used up'));
 			o = typed(s.option(form.Value, 'commit_interval', _('Seconds between writes to flash'),
 				_('0: every 3-second cycle')), 'commit_interval');
-			o = typed(s.option(form.ListValue, 'debug', _('Log level')), 'debug');
-			[ _('debug (0)'), _('errors'), _('warnings'), _('info'), _('trace'), _('debug') ].forEach((t, i) => o.value(String(i), t));
-			o.default = '3';
+			common.logLevel(s, 'moskar', _('debug (0 keeps 5)'));
 			o = typed(s.option(form.ListValue, 'debugoutput', _('Log output')), 'debugoutput');
 			o.value('0', _('the log file'));
 			o.value('1', _('standard output'));

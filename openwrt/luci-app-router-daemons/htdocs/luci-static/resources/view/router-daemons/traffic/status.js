@@ -41,10 +41,7 @@ return view.extend({
 		const used = +s.used || 0;
 		const now = Date.now() / 1000;
 		const left = +s.endtime > now ? +s.endtime - now : 0;
-		const row = (label, value, cls) => E('tr', { 'class': 'tr' }, [
-			E('td', { 'class': 'td left', 'width': '33%' }, [ label ]),
-			E('td', { 'class': 'td left ' + (cls ?? '') }, [ value ])
-		]);
+		const row = common.row.bind(common);
 		return E('div', { 'class': 'cbi-section', 'id': 'traffic-' + name }, [
 			E('h3', {}, [ '%s (%s)'.format(title, s.interface ?? '?') ]),
 			s.enabled == '1' ? this.renderBar(s) : E('p', {}, [ _('Counting is off: only the speeds are measured.') ]),
