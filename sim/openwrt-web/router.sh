@@ -10,11 +10,11 @@
 #   router.sh down ROOT        stops everything and removes the namespaces
 #
 # WEB_HOSTILE=1 adds outside text that is HTML or script (a tunnel name), for
-# the browser test. Needs build/bin, build/sim/bin and build/openwrt-web.
+# the browser test. Needs build/bin (stack.sh installs the daemons from
+# there), build/sim/bin and build/openwrt-web.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-bin=$top/build/bin
 sim=$top/build/sim/bin
 
 usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
@@ -47,7 +47,8 @@ wait_for() { # PATH: up to 10 s
 }
 
 configure() {
-    local root=$1 gps_port=$2 if_a=$3 uci="$root/stubbin/uci"
+    local root=$1 gps_port=$2 if_a=$3
+    local uci=$root/stubbin/uci
     for p in sms moskar quorral dastral tolvane; do cp "$top/openwrt/files/$p.config" "$root/etc/config/$p"; done
     printf "config system\n\toption hostname 'SimRouter'\nconfig version 'version'\n\toption sn 'SIM0001'\n" > "$root/etc/config/system"
     printf "config dev_info 'dev_info1'\n\toption strength '-71'\n" > "$root/etc/config/mobile"
