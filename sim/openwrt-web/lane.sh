@@ -56,7 +56,7 @@ rm -rf "$shots"
 status=0
 NODE_PATH=$node_dir/node_modules WEB_URL=http://127.0.0.1:$port WEB_ROOT=$root SIM_BIN=$top/build/sim/bin \
     VALIDATE_DATA=$top/build/openwrt-web/root/usr/bin/validate_data LD_PATH=$top/build/openwrt-web/root/usr/lib \
-    SHOTS=$shots node --test --test-concurrency=1 --test-reporter=spec tests/web/browser_test.js || status=$?
+    SHOTS=$shots node --test --test-concurrency=1 tests/web/browser_test.js || status=$?
 if [ "$status" != 0 ]; then
     echo "web lane failed; the router's logs:"
     tail -n 15 "$root"/web/*.log "$root"/web/*.out 2>/dev/null || true
