@@ -20,6 +20,7 @@
 #include "paths.h"
 #include "port_watch.h"
 #include "serial.h"
+#include "status.h"
 #include "uci_check.h"
 #include "time64.h"
 
@@ -52,6 +53,10 @@ struct Forwarder {
     time_t no_data_since = 0;
     // Chunks the client could not take since the last one it took.
     long dropped_chunks = 0;
+    // For the status file: every chunk forwarded and lost, the last data read.
+    long sent_total = 0;
+    long dropped_total = 0;
+    time_t last_data = 0;
 };
 
 Forwarder forwarder;
@@ -188,8 +193,10 @@ void count_forwarded(bool sent)
 {
     if (!sent) {
         ++forwarder.dropped_chunks;
+        ++forwarder.dropped_total;
         return;
     }
+    ++forwarder.sent_total;
     if (forwarder.dropped_chunks > 0)
         log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_UNIT, __LINE__,
                   forwarder.dropped_chunks);
@@ -278,9 +285,17 @@ void pause_interval()
     exit(0);
 }
 
+void publish_status()
+{
+    const GpsConfig& c = forwarder.config;
+    gps_status_publish({c.proto, c.serverip, c.serverport, CLIENT_INDEX, forwarder.serial_out >= 0,
+                        forwarder.last_data, forwarder.sent_total, forwarder.dropped_total});
+}
+
 [[noreturn]] void run_loop()
 {
     for (;;) {
+        publish_status();
         if (forwarder.gps_fd < 0) {
             wait_for_gps_port();
             continue;
@@ -298,6 +313,7 @@ void pause_interval()
             continue;
         }
         handle_chunk(static_cast<int>(n));
+        forwarder.last_data = time(nullptr);
         forwarder.no_data_since = 0;
         // A full buffer means more is waiting: read on at once.
         if (n == GPS_BUFFER_SIZE)

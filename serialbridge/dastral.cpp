@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "bridge_config.h"
 #include "config.h"
@@ -19,6 +20,7 @@
 #include "port_watch.h"
 #include "serial.h"
 #include "time64.h"
+#include "status.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -73,6 +75,11 @@ struct Bridge {
     Capture capture;
     // Set when a port was readable but the read failed.
     bool idle = false;
+    // For the status file.
+    const char* module_path = "";
+    unsigned long long to_module = 0;
+    unsigned long long to_board = 0;
+    time_t last_activity = 0;
 };
 
 Bridge bridge;
@@ -258,6 +265,8 @@ void board_to_module()
     if (!write_all(bridge.module_fd, bridge.translated, out))
         still_there(module_side(), errno);
     append_capture(bridge.buffer, static_cast<size_t>(n));
+    bridge.to_module += static_cast<unsigned long long>(n);
+    bridge.last_activity = time(nullptr);
 }
 
 // Module to board, unchanged.
@@ -272,6 +281,8 @@ void module_to_board()
     log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
     if (!write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n)))
         still_there(board_side(), errno);
+    bridge.to_board += static_cast<unsigned long long>(n);
+    bridge.last_activity = time(nullptr);
 }
 
 // Waits on both ports at once and moves whatever arrived straight away. While
@@ -283,6 +294,8 @@ void module_to_board()
     for (;;) {
         for (const Side& side : sides)
             reopen(side);
+        bridge_status_publish(
+            {bridge.board_path, bridge.module_path, bridge.to_module, bridge.to_board, bridge.last_activity});
         const short wanted = bridge.board_fd >= 0 && bridge.module_fd >= 0 ? POLLIN : 0;
         // A negative descriptor is skipped by poll; hang-ups show without POLLIN.
         pollfd ports[2] = {{bridge.board_fd, wanted, 0}, {bridge.module_fd, wanted, 0}};
@@ -343,6 +356,7 @@ int main(int argc, char** argv)
         return -1;
     }
     const char* module_path = argv[1];
+    bridge.module_path = module_path;
     snprintf(bridge.board_path, sizeof bridge.board_path, "%s", argc == 4 ? argv[3] : DEFAULT_BOARD_PORT);
     write_pid_file(argv[2]);
 

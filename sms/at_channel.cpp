@@ -10,6 +10,7 @@
 #include "brenlow_state.h"
 #include "log.h"
 #include "shown_text.h"
+#include "sms_status.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "at_channel.cpp";
@@ -210,6 +211,7 @@ int at_command(int fd, const char* cmd, char* response, int timeout, int wait_mo
         response[0] = '\0';
         read_datas(fd, response, timeout, wait_mode);
     }
+    status_note_modem_answer(response);
     log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_UNIT, __LINE__, Shown(response).c_str());
     return 0;
 }

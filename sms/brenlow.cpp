@@ -19,6 +19,7 @@
 #include "sms_manager.h"
 #include "sms_spool.h"
 #include "time64.h"
+#include "sms_status.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "brenlow.cpp";
@@ -48,7 +49,9 @@ void poll_strength(int module_index)
         run_cmd("/etc/system/ostrel.sh 1");
         run_cmd_line("uci get mobile.dev_info1.strength", strength, sizeof strength);
     }
-    rssi_handling(atoi(strength));
+    int reading = atoi(strength);
+    status_note_strength(reading);
+    rssi_handling(reading);
 }
 
 } // namespace
@@ -104,6 +107,7 @@ int main(int argc, char** argv)
     // port that refuses writes is as good as gone: leaving lets the service
     // manager start us again on the modem once it is back.
     while (!brenlow.modem_lost && access(args.device, F_OK) == 0) {
+        sms_status_publish(args.module_index);
         if (config->enabled == 1 && args.module_index != 2) {
             sendmessage();
             recvmessage();
@@ -112,6 +116,7 @@ int main(int argc, char** argv)
             poll_strength(args.module_index);
             last_poll = time(nullptr);
         }
+        sms_status_publish(args.module_index);
         // The pause also serves the onreceive programs still running.
         onreceive_tend(LOOP_PAUSE_S * 1000);
     }

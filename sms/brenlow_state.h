@@ -1,6 +1,8 @@
 // The process-wide state of brenlow, one record for the whole daemon.
 #pragma once
 
+#include <ctime>
+
 #include "receive_hook.h"
 #include "sms_config.h"
 
@@ -39,6 +41,16 @@ struct OutboxState {
     unsigned long long stuck_ino = 0;
 };
 
+// What the status file tells besides the state below (sms_status.cpp).
+struct StatusNotes {
+    int modem_answered = -1; // the last AT exchange: 1 answered, 0 silent, -1 none yet
+    time_t modem_at = 0;
+    int strength = 0;        // the last signal reading
+    time_t strength_at = 0;
+    time_t last_sent = 0;    // the last message the modem confirmed
+    time_t last_received = 0;
+};
+
 struct BrenlowState {
     // Both units always hold the same descriptor (set_modem_fd).
     int gsm_fd = -1;
@@ -72,6 +84,8 @@ struct BrenlowState {
     int alarm_status = 0;
     int failed_counter = 0;
     int succeed_counter = 0;
+
+    StatusNotes notes;
 };
 
 extern BrenlowState brenlow;

@@ -178,6 +178,27 @@ bool retry_last_origin(const char* rooted, unsigned long long* id, long long* en
     return true;
 }
 
+int retry_waiting(const char* rooted, void (*each)(const RetryEntry& entry, void* ctx), void* ctx)
+{
+    struct stat st;
+    UniqueFd fd(open_regular(rooted, O_RDONLY, &st));
+    if (!fd.valid())
+        return 0;
+    UniqueFile queue(fdopen(dup(fd.get()), "r"));
+    if (!queue)
+        return 0;
+    int waiting = 0;
+    char text[RETRY_ENTRY_SIZE + 2];
+    RetryEntry entry;
+    while (fgets(text, sizeof text, queue.get())) {
+        if (parse_retry_entry(text, &entry) && !entry.done) {
+            each(entry, ctx);
+            ++waiting;
+        }
+    }
+    return waiting;
+}
+
 long long retry_pass(const char* rooted, const char* rooted_temp, long long now, RetryStep (*step)(RetryEntry* entry))
 {
     if (set_aside_unless_regular(rooted) != OutboxPath::Regular)

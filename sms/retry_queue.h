@@ -37,6 +37,10 @@ int retry_append(const char* rooted, const RetryEntry& e);
 // The origin of the file's last entry; false when there is none.
 bool retry_last_origin(const char* rooted, unsigned long long* id, long long* end);
 
+// Hands each entry still waiting to each, in file order, without changing
+// the file (the status file lists them). Returns how many wait.
+int retry_waiting(const char* rooted, void (*each)(const RetryEntry& entry, void* ctx), void* ctx);
+
 enum class RetryStep {
     Done,  // sent, given up or recorded: the entry is finished
     Again, // tried and failed: the entry holds its next try

@@ -13,6 +13,7 @@
 #include "sms_handler.h"
 #include "sms_manager.h"
 #include "sms_outbox.h"
+#include "sms_status.h"
 #include "sms_text.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -55,6 +56,7 @@ const char* format_scts(const char* stamp)
 
 void record_received(const InboxMessage* msg)
 {
+    status_note_received();
     char now[32] = {};
     get_datetime_str(now);
     append_record_line("Received SMS: sender: %s; time: %s; msg: %s\n", Shown(msg->sender).c_str(), now,
@@ -80,6 +82,7 @@ void record_received_text(const char* sender, const char* text)
         return;
     }
     // A long (joined or Unicode) message is kept whole, escaped like every line.
+    status_note_received();
     char now[32] = {};
     get_datetime_str(now);
     static char shown[4 * CONCAT_TEXT_SIZE];

@@ -8,6 +8,7 @@
 #include "log.h"
 #include "receive_hook.h"
 #include "shown_text.h"
+#include "sms_status.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_manager.cpp";
@@ -91,10 +92,14 @@ SendReport sms_send_report(const char* number, const char* text)
     }
     if (brenlow.sms_mode == SmsMode::Gsm) {
         gsm_sms_init();
-        return gsm_send_sms(number, text);
+        report = gsm_send_sms(number, text);
+    } else {
+        cdma_sms_init();
+        report = cdma_send_sms(number, text);
     }
-    cdma_sms_init();
-    return cdma_send_sms(number, text);
+    if (report.outcome == SendOutcome::Sent)
+        status_note_sent();
+    return report;
 }
 
 int sms_send(const char* number, const char* text)

@@ -8,12 +8,14 @@
 #include "alarm.h"
 #include "baseline.h"
 #include "clock_watch.h"
+#include "daily.h"
 #include "config.h"
 #include "log.h"
 #include "pidfile.h"
 #include "period.h"
 #include "settings.h"
 #include "speed.h"
+#include "status.h"
 #include "uci_check.h"
 #include "state_writes.h"
 
@@ -90,7 +92,7 @@ void start_counting(TrafficState& state, long long tx, long long rx, int ifindex
         resume_from_baseline(state.settings, baseline, state.interface, state.boot_id, tx, rx, ifindex);
 }
 
-void account(TrafficState& state, long long tx, long long rx, int ifindex)
+ReadingResult account(TrafficState& state, long long tx, long long rx, int ifindex)
 {
     TrafficSettings& s = state.settings;
     start_counting(state, tx, rx, ifindex);
@@ -110,6 +112,7 @@ void account(TrafficState& state, long long tx, long long rx, int ifindex)
     write_option_str(state, "ulspeed", text);
     snprintf(text, sizeof text, "%.2f", r.dl_speed);
     write_option_str(state, "dlspeed", text);
+    return r;
 }
 
 // The period decisions of a cycle, on a wall clock that may not be set yet
@@ -152,13 +155,16 @@ void run_cycle(TrafficState& state)
         flush_writes(state);
         return;
     }
-    account(state, tx, rx, ifindex);
+    ReadingResult reading = account(state, tx, rx, ifindex);
     long long written = s.enabled == 1 ? s.used : 0;
     if (s.enabled == 1)
         log_print(LOG_INFO, "[%s %d] Info： set used to %lld", LOG_UNIT, __LINE__, s.used);
     else
         log_print(LOG_INFO, "[%s %d] Info： not enabled %lld", LOG_UNIT, __LINE__, s.used);
     write_option_ll(state, "used", written);
+    // A clock not yet set has no day to put the bytes in.
+    if (s.enabled == 1 && state.clock.set)
+        daily_count(state, reading.added, time(nullptr));
     // Before uci is asked: the baseline carries the volume that goes with
     // these counters whether or not a kill stops uci half-way.
     save_baseline(state, tx, rx, ifindex, written);
@@ -170,6 +176,7 @@ void run_cycle(TrafficState& state)
         if (!uci_batch_empty(state.writes))
             flush_writes(state);
     }
+    traffic_status_publish(state, reading);
     if (!stop_requested)
         sleep(CYCLE_SECONDS);
 }
@@ -202,6 +209,7 @@ int main(int argc, char** argv)
     // A volume it cannot hold would alarm or cut the link for nothing.
     if (prepare_config(moskar) > 0)
         return EXIT_BAD_OPTION;
+    daily_load(moskar);
     if (moskar.settings.debug > 0)
         log_set_level(moskar.settings.debug);
     log_set_output(moskar.settings.debugoutput);

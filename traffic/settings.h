@@ -2,6 +2,7 @@
 #pragma once
 
 #include "options.h"
+#include "daily.h"
 #include "uci_batch.h"
 
 // Alarm percentages an instance keeps.
@@ -74,6 +75,7 @@ struct TrafficState {
     ClockWatch clock;
     PeriodChange last_change;       // the last period change of this process
     long long last_reading_at;      // boot-time second of the last reading, 0 before it
+    TrafficDaily daily;             // the per-day series of the plot (daily.h)
 };
 
 // The UCI package of this daemon.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "config.h"
 #include "keepalive.h"
@@ -247,6 +248,7 @@ void process_request(u_char*, const pcap_pkthdr* header, const u_char* packet)
 
     debug_only_limited(&watch.lines.request_approved, "(process_request) peer packet approved");
     watch.request_got = 1;
+    watch.last_request = static_cast<unsigned>(time(nullptr));
 
     unsigned sent = 0;
     // A length past the capture would send bytes we never received.
@@ -268,6 +270,7 @@ void process_reply(u_char*, const pcap_pkthdr* header, const u_char* packet)
 
     debug_only_limited(&watch.lines.reply_approved, "(process_reply) reply approved. Tunnel is reachable");
     watch.reply_got = 1;
+    watch.last_reply = static_cast<unsigned>(time(nullptr));
     if (watch.isup == 0)
         run_state_script("up");
     watch.isup = 1;
@@ -288,5 +291,6 @@ void run_state_script(const char* word)
         return;
     }
     syslog_debug(cmd);
+    watch.state_since = static_cast<unsigned>(time(nullptr));
     run_cmd(cmd);
 }

@@ -37,4 +37,7 @@ void watch_state_reset()
     for (LineLimit* trace : {&watch.lines.request_approved, &watch.lines.reply_approved, &watch.lines.sending,
                              &watch.lines.sent})
         line_limit_reset(trace, PACKET_TRACE_PERIOD_MS);
+    watch.state_since = 0;
+    watch.last_reply = 0;
+    watch.last_request = 0;
 }

@@ -9,6 +9,7 @@
 
 #include "capture.h"
 #include "keepalive.h"
+#include "status.h"
 #include "syslog_log.h"
 #include "watchdog.h"
 
@@ -206,8 +207,7 @@ void start_watch(int retry, int seconds, const char* dev, int mode, int rcv_time
     }
     pthread_sigmask(SIG_UNBLOCK, &stop_set, nullptr);
 
-    for (int i = 0; i < count; ++i)
-        pthread_join(threads[i], nullptr);
+    join_publishing_status(threads, count);
     watch.threads_running = 0;
     if (watch.stop_signal)
         syslog_noticef("stopped by %s", signal_name(watch.stop_signal));

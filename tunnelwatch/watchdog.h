@@ -85,6 +85,14 @@ struct WatchState {
         LineLimit sending;
         LineLimit sent;
     } lines;
+
+    // For the status file: the last change of the state (its script run) and
+    // the last keepalive answered by the peer and received from it, in
+    // seconds since the epoch. 32 bits (good until 2106): a 64-bit atomic
+    // would need libatomic on the 32-bit router.
+    std::atomic<unsigned> state_since;
+    std::atomic<unsigned> last_reply;
+    std::atomic<unsigned> last_request;
 };
 
 extern WatchState watch;

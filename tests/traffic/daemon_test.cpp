@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -236,6 +237,50 @@ TEST_F(MoskarTest, CommitIntervalSparesThePackageFileAndTermCommits)
     EXPECT_EQ(committed("used"), box.uci_get("moskar.traffic.used"));
     EXPECT_NE(committed("used"), "0");
     EXPECT_EQ(command_output(box.env_root() + " " + sim_bin_path("uci") + " changes moskar"), "");
+}
+
+// What the web page plots and shows: the series of the day's megabytes goes
+// with used into the package file, carries on after a restart, and the
+// status file says what uci does.
+TEST_F(MoskarTest, DailySeriesAndStatusFollowUsedAcrossARestart)
+{
+    if (!make_net())
+        GTEST_SKIP() << skip_reason;
+    ASSERT_EQ(box.shell("mkdir -p \"$ROUTER_ROOT/proc/sys/kernel/random\""), 0);
+    box.write("/proc/sys/kernel/random/boot_id", BOOT_ID);
+    box.uci_package("moskar", std::string("config traffic 'traffic'\n") + QUIET_SECTION +
+                                  "\toption datamax '100000'\n\toption daily_prev '20260101 7 8'\n");
+    char today[16];
+    time_t now = time(nullptr);
+    strftime(today, sizeof today, "%Y%m%d", localtime(&now));
+    // Today's figure in the uci option, once the status file shows the same used.
+    auto today_mb = [&](long long at_least) {
+        long long used = 0;
+        long long deadline = now_ms() + WAIT_MS;
+        do {
+            used = uci_ll("moskar.traffic.used");
+            if (used >= at_least && box.read("/var/run/moskar1.status").find("\nused=" + std::to_string(used) + "\n") !=
+                                        std::string::npos)
+                break;
+            usleep(200000);
+        } while (now_ms() < deadline);
+        std::string daily = box.uci_get("moskar.traffic.daily");
+        EXPECT_EQ(daily.substr(0, 9), std::string(today) + " ") << daily;
+        EXPECT_NE(box.read("/var/run/moskar1.status").find("\ndaily=" + daily + "\n"), std::string::npos);
+        EXPECT_LE(llabs(atoll(daily.substr(daily.rfind(' ') + 1).c_str()) - used / 1000000), 1) << daily << " " << used;
+    };
+    pid_t pid = start_counting();
+    ASSERT_GT(pid, 0);
+    net.send_until(2600000);
+    today_mb(2600000);
+    box.stop(pid, SIGTERM);
+    EXPECT_EQ(committed("daily"), box.uci_get("moskar.traffic.daily"));
+
+    // Restarted: today's figure goes on from what was written, not from 0.
+    ASSERT_GT(start_counting(), 0);
+    net.send_until(4200000);
+    today_mb(4200000);
+    EXPECT_EQ(box.uci_get("moskar.traffic.daily_prev"), "20260101 7 8");
 }
 
 TEST_F(MoskarTest, MissingInterfaceIsLoggedForItsInstance)

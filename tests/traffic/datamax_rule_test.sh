@@ -6,7 +6,7 @@ set -u
 src=$1
 build=$2
 # validate_data and its libraries, built once from the pinned sources.
-bash "$src/sim/openwrt-web/build.sh" "$build/openwrt-web" >/dev/null || { echo "FAIL: cannot build validate_data"; exit 1; }
+bash "$src/sim/openwrt-web/build.sh" "$build/openwrt-web" base >/dev/null || { echo "FAIL: cannot build validate_data"; exit 1; }
 ow=$build/openwrt-web/root
 rule=$(sed -n 's/.* datamax:\([^ ]*\) .*/\1/p' "$src/openwrt/files/moskar.init")
 [ -n "$rule" ] || { echo "FAIL: no datamax rule in moskar.init"; exit 1; }

@@ -1,0 +1,79 @@
+'use strict';
+'require view';
+'require dom';
+'require poll';
+'require ui';
+'require router-daemons.common as common';
+
+// The outbox: lines waiting in the spool, the message being retried and when
+// its next try comes, and the messages given up, each of which can be
+// queued again once.
+
+function table(id, titles, rows, empty) {
+	return E('table', { 'class': 'table', 'id': id }, [
+		E('tr', { 'class': 'tr table-titles' }, titles.map(t => E('th', { 'class': 'th' }, [ t ]))),
+		...(rows.length ? rows : [ E('tr', { 'class': 'tr placeholder' }, [ E('td', { 'class': 'td' }, [ empty ]) ]) ])
+	]);
+}
+
+function cell(text, cls) {
+	return E('td', { 'class': 'td ' + (cls ?? ''), 'style': 'white-space:pre-wrap;word-break:break-word' }, [ text ]);
+}
+
+return view.extend({
+	load() {
+		return common.callSmsOutbox();
+	},
+
+	handleRequeue(entry, ev) {
+		return common.callSmsRequeue(entry.line).then(res => {
+			if (!res?.ok)
+				ui.addNotification(null, E('p', {}, [ _('Not queued: %s').format(res?.error ?? _('no answer')) ]), 'error');
+			else
+				ui.addNotification(null, E('p', {}, [ _('Queued again for %s').format(entry.number) ]), 'info');
+			return this.refresh();
+		});
+	},
+
+	renderOutbox(box) {
+		const waiting = box.sending.concat(box.spool).map(w => E('tr', { 'class': 'tr' }, [
+			cell(w.number, 'sms-peer'), cell(w.text, 'sms-text')
+		]));
+		const retrying = box.retrying.map(r => E('tr', { 'class': 'tr' }, [
+			cell(r.number, 'sms-peer'), cell(r.text, 'sms-text'), cell('%d'.format(r.attempts)), cell(common.time(r.next_try))
+		]));
+		const failed = box.failed.map(f => E('tr', { 'class': 'tr' }, [
+			cell(f.time), cell(f.number, 'sms-peer'), cell(f.text, 'sms-text'), cell(f.reason),
+			E('td', { 'class': 'td' }, [ f.requeued
+				? E('em', {}, [ _('queued again') ])
+				: E('button', { 'class': 'btn cbi-button cbi-button-action sms-requeue',
+					'click': ui.createHandlerFn(this, 'handleRequeue', f) }, [ _('Queue again') ]) ])
+		]));
+		return E([], [
+			E('h3', {}, [ _('Waiting') ]),
+			table('sms-waiting', [ _('Number'), _('Text') ], waiting, _('Nothing is waiting')),
+			E('h3', {}, [ _('Being retried') ]),
+			table('sms-retrying', [ _('Number'), _('Text'), _('Attempts'), _('Next try') ], retrying, _('Nothing is being retried')),
+			E('h3', {}, [ _('Given up') ]),
+			table('sms-failed', [ _('Time'), _('Number'), _('Text'), _('Reason'), '' ], failed, _('Nothing was given up')),
+			box.failed_total > box.failed.length
+				? E('p', {}, [ _('The newest %d of %d are shown.').format(box.failed.length, box.failed_total) ]) : ''
+		]);
+	},
+
+	refresh() {
+		return common.callSmsOutbox().then(box => dom.content(document.getElementById('sms-outbox'), this.renderOutbox(box)));
+	},
+
+	render(box) {
+		poll.add(() => this.refresh(), 5);
+		return E([], [
+			E('h2', {}, [ _('SMS outbox') ]),
+			E('div', { 'id': 'sms-outbox' }, [ this.renderOutbox(box) ])
+		]);
+	},
+
+	handleSaveApply: null,
+	handleSave: null,
+	handleReset: null
+});
