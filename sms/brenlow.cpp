@@ -14,12 +14,13 @@
 #include "receive_hook.h"
 #include "rssi_alarm.h"
 #include "serial.h"
-#include "sms_config.h"
 #include "shown_text.h"
+#include "sms_config.h"
+#include "sms_inbox.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
-#include "time64.h"
+#include "sms_outbox.h"
 #include "sms_status.h"
+#include "time64.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "brenlow.cpp";

@@ -7,11 +7,11 @@
 
 #include "brenlow_state.h"
 #include "config.h"
+#include "journal.h"
 #include "log.h"
 #include "paths.h"
 #include "sms_handler.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.

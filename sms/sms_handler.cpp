@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include "config.h"
+#include "journal.h"
 #include "log.h"
 #include "shown_text.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_handler.cpp";

@@ -6,13 +6,13 @@
 #include "brenlow_state.h"
 #include "config.h"
 #include "gsm_alphabet.h"
+#include "journal.h"
 #include "log.h"
 #include "receive_hook.h"
 #include "shown_text.h"
 #include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_manager.h"
-#include "sms_outbox.h"
 #include "sms_status.h"
 #include "sms_text.h"
 
@@ -54,44 +54,6 @@ const char* format_scts(const char* stamp)
     return shown;
 }
 
-void record_received(const InboxMessage* msg)
-{
-    status_note_received();
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Received SMS: sender: %s; time: %s; msg: %s\n", Shown(msg->sender).c_str(), now,
-                       Shown(msg->text).c_str());
-}
-
-void record_undeliverable(const InboxMessage* msg)
-{
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
-                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
-}
-
-void record_received_text(const char* sender, const char* text)
-{
-    if (strlen(text) < INBOX_TEXT_SIZE) {
-        InboxMessage msg;
-        memset(&msg, 0, sizeof msg);
-        snprintf(msg.sender, sizeof msg.sender, "%s", sender);
-        snprintf(msg.text, sizeof msg.text, "%s", text);
-        record_received(&msg);
-        return;
-    }
-    // A long (joined or Unicode) message is kept whole, escaped like every line.
-    status_note_received();
-    char now[32] = {};
-    get_datetime_str(now);
-    static char shown[4 * CONCAT_TEXT_SIZE];
-    escape_controls(shown, sizeof shown, text);
-    static char line[sizeof shown + SHOWN_TEXT_SIZE + 128];
-    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", Shown(sender).c_str(), now, shown);
-    append_text_file("/etc/config/sms_record", line);
-}
-
 void handle_received_text(int index, const char* sender, const char* stamp, const char* text)
 {
     char digits[INBOX_STAMP_SIZE] = {};
@@ -99,6 +61,7 @@ void handle_received_text(int index, const char* sender, const char* stamp, cons
     const char* shown_stamp = format_scts(digits);
     log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
               Shown(sender).c_str(), shown_stamp, Shown(text).c_str());
+    status_note_received();
     record_received_text(sender, text);
     onreceive_start(sender, shown_stamp, text, index);
     // Deleted once, before its command: a reboot must not find it again,

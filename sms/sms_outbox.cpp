@@ -1,7 +1,6 @@
 #include "sms_outbox.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,6 +10,7 @@
 
 #include "brenlow_state.h"
 #include "config.h"
+#include "journal.h"
 #include "log.h"
 #include "outbox_files.h"
 #include "paths.h"
@@ -18,6 +18,7 @@
 #include "shown_text.h"
 #include "sms_manager.h"
 #include "spool_batch.h"
+#include "spool_line.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -32,7 +33,6 @@ constexpr const char* CURSOR_TEMP_PATH = "/tmp/sms_sending.pos.tmp";
 constexpr const char* RETRY_PATH = "/tmp/sms_retry";
 constexpr const char* RETRY_TEMP_PATH = "/tmp/sms_retry.tmp";
 constexpr const char* FAILED_PATH = "/tmp/sms_failed";
-constexpr const char* RECORD_PATH = "/etc/config/sms_record";
 // A refusal, failure or give-up note of the journal and the dead-letter file.
 constexpr int NOTE_SIZE = 160;
 // A line whose newline has not come for this long is sent as it stands (its
@@ -428,22 +428,6 @@ BatchEnd work_batch(BatchCursor* cur)
 
 } // namespace
 
-SpoolParse parse_spool_line(const char* line, SpoolLine* out, int text_max)
-{
-    memset(out, 0, sizeof *out);
-    const char* comma = strchr(line, ',');
-    if (!comma)
-        return SpoolParse::NoComma;
-    int len = static_cast<int>(comma - line);
-    out->comma = len;
-    if (len < 1 || len >= static_cast<int>(sizeof out->number))
-        return SpoolParse::BadNumber;
-    memcpy(out->number, line, len);
-    int max = text_max < static_cast<int>(sizeof out->text) - 1 ? text_max : static_cast<int>(sizeof out->text) - 1;
-    snprintf(out->text, max + 1, "%s", comma + 1);
-    return SpoolParse::Ok;
-}
-
 void sendmessage()
 {
     brenlow.outbox.pause_due = false;
@@ -461,27 +445,4 @@ void sendmessage()
         if (work_batch(&cur) != BatchEnd::Carried)
             return;
     }
-}
-
-void append_record_line(const char* format, ...)
-{
-    char line[RECORD_LINE_SIZE];
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n < 0)
-        return;
-    // A cut line still ends its line, so the next event starts a line of its own.
-    if (n >= static_cast<int>(sizeof line))
-        line[sizeof line - 2] = '\n';
-    append_text_file(RECORD_PATH, line);
-}
-
-void record_sent(const char* number, const char* text)
-{
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Sent SMS: receiver: %s; time: %s; msg: %s.\n", Shown(number).c_str(), now,
-                       Shown(text).c_str());
 }

@@ -12,7 +12,7 @@
 #include "fuzz_setup.h"
 #include "gsm_sms.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
+#include "journal.h"
 #include "stored_pdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
