@@ -12,17 +12,19 @@
 
 #include "TcpClient.h"
 #include "UdpClient.h"
-#include "config.h"
 #include "gps_config.h"
 #include "log.h"
-#include "pidfile.h"
 #include "nmea_chunk.h"
 #include "paths.h"
+#include "pidfile.h"
 #include "port_watch.h"
 #include "serial.h"
+#include "shell.h"
 #include "status.h"
-#include "uci_check.h"
+#include "text.h"
 #include "time64.h"
+#include "uci_access.h"
+#include "uci_check.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "quorral.cpp";

@@ -11,16 +11,15 @@
 #include <ctime>
 
 #include "bridge_config.h"
-#include "config.h"
 #include "log.h"
-#include "pidfile.h"
 #include "monotonic.h"
 #include "own_file.h"
 #include "paths.h"
+#include "pidfile.h"
 #include "port_watch.h"
 #include "serial.h"
-#include "time64.h"
 #include "status.h"
+#include "time64.h"
 #include "unique_fd.h"
 
 // Unit name in the prefix of this file's log lines.

@@ -7,7 +7,6 @@
 #include "at_channel.h"
 #include "brenlow_state.h"
 #include "cdma_pdu.h"
-#include "config.h"
 #include "log.h"
 #include "pdu_submit.h"
 #include "shown_text.h"

@@ -7,7 +7,6 @@
 
 #include "at_channel.h"
 #include "brenlow_state.h"
-#include "config.h"
 #include "gsm_pdu.h"
 #include "gsm_text.h"
 #include "log.h"

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "brenlow_state.h"
-#include "config.h"
+#include "files.h"
 #include "journal.h"
 #include "log.h"
 #include "paths.h"

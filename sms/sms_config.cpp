@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "brenlow_state.h"
-#include "config.h"
 #include "line_reader.h"
 #include "log.h"
 #include "options.h"

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "config.h"
+#include "dio.h"
 #include "journal.h"
 #include "log.h"
+#include "shell.h"
 #include "shown_text.h"
 #include "sms_manager.h"
 

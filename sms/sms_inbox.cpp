@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "brenlow_state.h"
-#include "config.h"
 #include "gsm_alphabet.h"
 #include "journal.h"
 #include "log.h"

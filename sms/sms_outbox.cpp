@@ -9,7 +9,8 @@
 #include <unistd.h>
 
 #include "brenlow_state.h"
-#include "config.h"
+#include "clock_text.h"
+#include "files.h"
 #include "journal.h"
 #include "log.h"
 #include "outbox_files.h"

@@ -6,9 +6,9 @@
 
 #include "at_channel.h"
 #include "brenlow_state.h"
-#include "config.h"
 #include "log.h"
 #include "paths.h"
+#include "shell.h"
 #include "shell_quote.h"
 #include "shown_text.h"
 #include "sms_config.h"

@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config.h"
+#include "files.h"
 #include "log.h"
 #include "paths.h"
+#include "shell.h"
 #include "state_writes.h"
 
 // Unit name in the prefix of this file's log lines.

@@ -9,15 +9,15 @@
 #include "baseline.h"
 #include "clock_watch.h"
 #include "daily.h"
-#include "config.h"
+#include "files.h"
 #include "log.h"
-#include "pidfile.h"
 #include "period.h"
+#include "pidfile.h"
 #include "settings.h"
 #include "speed.h"
+#include "state_writes.h"
 #include "status.h"
 #include "uci_check.h"
-#include "state_writes.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "main.cpp";

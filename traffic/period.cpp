@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "alarm.h"
-#include "config.h"
 #include "log.h"
 #include "state_writes.h"
 

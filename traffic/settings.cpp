@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config.h"
 #include "log.h"
 #include "options.h"
+#include "uci_access.h"
 
 // Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "settings.cpp";

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "config.h"
 #include "log.h"
+#include "text.h"
 
 // Unit name in the prefix of this file's log lines: the name they printed before
 // the file was named for its role.
