@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "receive_hook.h"
+#include "sms_concat.h"
 #include "sms_config.h"
 #include "spool_line.h"
 
@@ -11,9 +12,6 @@
 constexpr int AT_RESPONSE_SIZE = 1024;
 // Modem device path from the command line, terminator included.
 constexpr int DEVICE_PATH_SIZE = 64;
-// The last PDU a read script printed, kept for the journal of a message
-// that cannot be delivered.
-constexpr int LAST_PDU_SIZE = 1024;
 
 enum class SmsMode { Unset = -1, Gsm = 0, Cdma = 1 };
 
@@ -56,8 +54,6 @@ struct BrenlowState {
     char gsm_response[AT_RESPONSE_SIZE] = {};
     char cdma_response[AT_RESPONSE_SIZE] = {};
 
-    char last_pdu[LAST_PDU_SIZE] = {};
-
     SmsConfig config = {};
     bool config_loaded = false;
 
@@ -73,6 +69,13 @@ struct BrenlowState {
     // unreadable ones. While the count stays at that, passes stop at the
     // first empty index instead of scanning the store again. -1: none.
     int unreadable_left = -1;
+
+    // Parts of long messages held until their message is whole, loaded from
+    // their file at the first use; taken: a message was taken out of them
+    // since the file was last written.
+    ConcatStore held_parts = {};
+    bool held_loaded = false;
+    bool held_taken = false;
 
     // Programs of the onreceive option still running.
     HookRun hooks[ONRECEIVE_RUNS_MAX];

@@ -7,10 +7,11 @@
 #include "at_channel.h"
 #include "brenlow_state.h"
 #include "cdma_pdu.h"
+#include "cdma_text.h"
 #include "log.h"
 #include "pdu_submit.h"
 #include "shown_text.h"
-#include "sms_text.h"
+#include "sms_config.h"
 #include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -79,23 +80,26 @@ void cdma_sms_init()
         log_print(LOG_ERROR, "[%s %d] Error： error QCNMI no response", LOG_UNIT, __LINE__);
 }
 
-int cdma_read_sms(int index, InboxMessage* msg)
+int cdma_read_sms(int index, StoredMessage* msg)
 {
-    static constexpr StoredDecoders decoders = {cdma_take_text_pdu, cdma_take_stored};
-    return read_stored_message(index, "/etc/gcom/read_sms_cdma.gcom", decoders, msg);
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", msg->pdu, sizeof msg->pdu))
+        return 0;
+    cdma_decode_stored(msg, get_sms_config()->unicode == 1);
+    return 1;
 }
 
-void cdma_take_stored(const char* output, InboxMessage* msg)
+void cdma_decode_stored(StoredMessage* msg, bool whole_text)
 {
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
-    cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
-    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
-                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
-                  "every decoded field must reach the inbox whole");
-    // The fields are filled by a decoder of outside input: never trust a terminator.
-    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
-                              sizeof sm.tp_ud, sm.tp_pid});
+    msg->concat = ConcatHeader{};
+    if (whole_text)
+        cdma_decode_text(msg->pdu, &sm, msg->text, sizeof msg->text, &msg->concat);
+    else
+        cdma_decode_pdu(msg->pdu, static_cast<int>(strlen(msg->pdu)), &sm);
+    take_decoded(msg, sm, whole_text);
+    // Read as text, a zero octet (the hour after midnight) would end the stamp.
+    cdma_scts_to_text(&sm, msg->stamp);
 }
 
 void cdma_delete_sms(int index)

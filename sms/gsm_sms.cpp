@@ -12,7 +12,6 @@
 #include "log.h"
 #include "pdu_submit.h"
 #include "sms_config.h"
-#include "sms_text.h"
 #include "stored_pdu.h"
 
 // Unit name in the prefix of this file's log lines.
@@ -124,23 +123,24 @@ void gsm_sms_init()
         log_print(LOG_ERROR, "[%s %d] Error： error CNMI no response", LOG_UNIT, __LINE__);
 }
 
-int gsm_read_sms(int index, InboxMessage* msg)
+int gsm_read_sms(int index, StoredMessage* msg)
 {
-    static constexpr StoredDecoders decoders = {gsm_take_text_pdu, gsm_take_stored};
-    return read_stored_message(index, "/etc/gcom/read_sms.gcom", decoders, msg);
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", msg->pdu, sizeof msg->pdu))
+        return 0;
+    gsm_decode_stored(msg, get_sms_config()->unicode == 1);
+    return 1;
 }
 
-void gsm_take_stored(const char* output, InboxMessage* msg)
+void gsm_decode_stored(StoredMessage* msg, bool whole_text)
 {
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
-    gsm_decode_pdu(output, &sm);
-    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
-                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
-                  "every decoded field must reach the inbox whole");
-    // The fields are filled by a decoder of outside input: never trust a terminator.
-    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
-                              sizeof sm.tp_ud, sm.tp_pid});
+    msg->concat = ConcatHeader{};
+    if (whole_text)
+        gsm_decode_text(msg->pdu, &sm, msg->text, sizeof msg->text, &msg->concat);
+    else
+        gsm_decode_pdu(msg->pdu, &sm);
+    take_decoded(msg, sm, whole_text);
 }
 
 void gsm_delete_sms(int index)

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "brenlow_state.h"
 #include "clock_text.h"
 #include "files.h"
 #include "shown_text.h"
@@ -47,12 +46,12 @@ void record_received(const InboxMessage* msg)
                        Shown(msg->text).c_str());
 }
 
-void record_undeliverable(const InboxMessage* msg)
+void record_undeliverable(const InboxMessage* msg, const char* pdu)
 {
     char now[32] = {};
     get_datetime_str(now);
     append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
-                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
+                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(pdu).c_str());
 }
 
 void record_received_text(const char* sender, const char* text)

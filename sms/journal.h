@@ -11,7 +11,7 @@ void record_received(const InboxMessage* msg);
 // The "Received SMS" line of a text of any length.
 void record_received_text(const char* sender, const char* text);
 // The line of a message without a sender: what was read, the PDU included.
-void record_undeliverable(const InboxMessage* msg);
+void record_undeliverable(const InboxMessage* msg, const char* pdu);
 void record_sent(const char* number, const char* text);
 // Appends one line; a line cut at RECORD_LINE_SIZE still ends in a newline.
 void append_record_line(const char* format, ...) __attribute__((format(printf, 1, 2)));

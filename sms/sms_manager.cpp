@@ -38,7 +38,7 @@ void sms_manager_init(int cdma_flag, int enabled)
     }
 }
 
-int sms_read(int index, InboxMessage* msg)
+int sms_read(int index, StoredMessage* msg)
 {
     if (brenlow.sms_mode == SmsMode::Gsm)
         return gsm_read_sms(index & 0xFF, msg);
