@@ -22,7 +22,6 @@
 #include "time64.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "dastral.cpp";
 
 namespace {
@@ -86,7 +85,7 @@ Bridge bridge;
 void write_pid_file(const char* path)
 {
     if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_UNIT, __LINE__, path);
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", path);
 }
 
 // Writes the whole block (a tty may take part of it); false on an error.
@@ -108,7 +107,7 @@ bool write_all(int fd, const char* data, size_t len)
 bool setup_module_port(int fd)
 {
     if (setup_port(fd, 115200, 8, 'N', 1, 1) == -1)
-        log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： setup_port error");
     return true;
 }
 
@@ -127,7 +126,7 @@ int open_module_port(const char* path)
             port_watch_start(&bridge.module_watch, path, fd);
             return fd;
         }
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, path);
+        LOG(LOG_ERROR, "Error： open device %s error\n", path);
         sleep(MODULE_OPEN_PAUSE_S);
     }
     return -1;
@@ -177,8 +176,7 @@ void append_capture(const char* data, size_t len)
         const char* why = open_capture(current.c_str());
         if (why) {
             if (!capture.refused)
-                log_print(LOG_ERROR, "[%s %d] Error： capture file %s not written: %s", LOG_UNIT, __LINE__,
-                          CAPTURE_FILE, why);
+                LOG(LOG_ERROR, "Error： capture file %s not written: %s", CAPTURE_FILE, why);
             capture.refused = true;
             return;
         }
@@ -212,8 +210,7 @@ Side module_side() { return {&bridge.module_fd, &bridge.module_watch, "module po
 // Closes a port that hung up or vanished, logging the outage once.
 void lose(const Side& side, const char* why)
 {
-    log_print(LOG_ERROR, "[%s %d] Error： %s %s lost (%s), reopening it every second", LOG_UNIT, __LINE__,
-              side.role, side.watch->path, why);
+    LOG(LOG_ERROR, "Error： %s %s lost (%s), reopening it every second", side.role, side.watch->path, why);
     port_lost(side.watch, side.fd);
 }
 
@@ -236,14 +233,13 @@ void reopen(const Side& side)
     if (fd < 0)
         return;
     *side.fd = fd;
-    log_print(LOG_INFO, "[%s %d] Info： %s %s back after %ld s", LOG_UNIT, __LINE__, side.role, side.watch->path,
-              port_outage_s(*side.watch));
+    LOG(LOG_INFO, "Info： %s %s back after %ld s", side.role, side.watch->path, port_outage_s(*side.watch));
 }
 
 // Board to module in one write per block; the module wants CR after every LF.
 void board_to_module()
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： trying to read from serial port");
     ssize_t n = read(bridge.board_fd, bridge.buffer, TRANSFER_SIZE);
     if (n <= 0) {
         if (still_there(board_side(), n < 0 ? errno : 0))
@@ -251,13 +247,12 @@ void board_to_module()
         return;
     }
     bridge.buffer[n] = 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： serial port read byte %d, content:%s", LOG_UNIT, __LINE__,
-              static_cast<int>(n), bridge.buffer);
+    LOG(LOG_DEBUG, "Debug： serial port read byte %d, content:%s", static_cast<int>(n), bridge.buffer);
     size_t out = 0;
     for (ssize_t i = 0; i < n; ++i) {
         char byte = bridge.buffer[i];
         bridge.translated[out++] = byte;
-        log_print(LOG_DEBUG, "[%s %d] Debug： send byte %02x", LOG_UNIT, __LINE__, static_cast<int>(byte));
+        LOG(LOG_DEBUG, "Debug： send byte %02x", static_cast<int>(byte));
         if (byte == '\n')
             bridge.translated[out++] = '\r';
     }
@@ -277,7 +272,7 @@ void module_to_board()
             bridge.idle = true;
         return;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
+    LOG(LOG_DEBUG, "Debug： radio module port read byte %d", static_cast<int>(n));
     if (!write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n)))
         still_there(board_side(), errno);
     bridge.to_board += static_cast<unsigned long long>(n);
@@ -334,16 +329,16 @@ void open_board_port(bool default_path)
     // or its hang-up would end the bridge with SIGHUP.
     bridge.board_fd = open(path, O_RDWR | O_NOCTTY);
     if (bridge.board_fd < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： serialport error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： serialport error");
     } else {
         const char* name = ttyname(bridge.board_fd);
-        log_print(LOG_DEBUG, "[%s %d] Debug： open %s succesfully", LOG_UNIT, __LINE__, name ? name : path);
+        LOG(LOG_DEBUG, "Debug： open %s succesfully", name ? name : path);
         port_watch_start(&bridge.board_watch, path, bridge.board_fd);
     }
     if (fcntl(bridge.board_fd, F_SETFL, 0) < 0)
-        log_print(LOG_ERROR, "[%s %d] Error： fcntl error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： fcntl error");
     if (!isatty(STDIN_FILENO))
-        log_print(LOG_WARNING, "[%s %d] Warning： Standard input is not a terminal device.", LOG_UNIT, __LINE__);
+        LOG(LOG_WARNING, "Warning： Standard input is not a terminal device.");
 }
 
 } // namespace
@@ -351,7 +346,7 @@ void open_board_port(bool default_path)
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        log_print(LOG_ERROR, "[%s %d] Error： dastral parameter error ", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： dastral parameter error ");
         return -1;
     }
     const char* module_path = argv[1];
@@ -366,13 +361,13 @@ int main(int argc, char** argv)
         return EXIT_BAD_OPTION;
     }
     const BridgeConfig& config = bridge.config;
-    log_print(LOG_DEBUG, "[%s %d] Debug： debug level=%d, output=%d", LOG_UNIT, __LINE__, config.debug, config.output);
+    LOG(LOG_DEBUG, "Debug： debug level=%d, output=%d", config.debug, config.output);
     log_set_level(config.debug);
     log_set_output(config.output);
 
     open_board_port(argc != 4);
     if (setup_port(bridge.board_fd, config.baudrate, config.databits, config.parity, config.stopbits, 1) < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Set serial port Error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： Set serial port Error");
         if (bridge.board_fd >= 0)
             close(bridge.board_fd);
         return 0;
@@ -380,10 +375,10 @@ int main(int argc, char** argv)
     bridge.module_fd = open_module_port(module_path);
     if (bridge.module_fd == -1) {
         close(bridge.board_fd);
-        log_print(LOG_ERROR, "[%s %d] Error： finished", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： finished");
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： start module serial loop", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： start module serial loop");
 
     run_bridge();
 }

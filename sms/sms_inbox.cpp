@@ -14,7 +14,6 @@
 #include "sms_status.h"
 #include "sms_text.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_inbox.cpp";
 
 namespace {
@@ -35,8 +34,8 @@ void as_record(const char* sender, const char* stamp, const char* text, InboxMes
 void handle_message(int index, const JoinedMessage& msg)
 {
     const char* shown_stamp = format_scts(msg.stamp);
-    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
-              Shown(msg.sender).c_str(), shown_stamp, Shown(msg.text).c_str());
+    LOG(LOG_INFO, "Info： Received SMS: sender: %s; time: %s; msg: %s", Shown(msg.sender).c_str(), shown_stamp,
+        Shown(msg.text).c_str());
     status_note_received();
     record_received_text(msg.sender, msg.text);
     onreceive_start(msg.sender, shown_stamp, msg.text, index);
@@ -84,7 +83,7 @@ void recvmessage()
     bool counted = sms_count(&used, &total);
     if (counted && used == 0) {
         brenlow.unreadable_left = -1;
-        log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： recvmessage is done");
         return;
     }
     // A store whose unreadable messages were all looked for already is not
@@ -105,8 +104,7 @@ void recvmessage()
         // Without a sender (or a PDU that decodes) a message can be neither
         // answered nor handled; kept, it would hold its slot for ever.
         if (msg.sender[0] == '\0') {
-            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_UNIT,
-                      __LINE__, index, Shown(msg.pdu).c_str());
+            LOG(LOG_WARNING, "Warning： stored message %d has no sender, deleted: %s", index, Shown(msg.pdu).c_str());
             InboxMessage record;
             as_record(msg.sender, msg.stamp, msg.text, &record);
             record_undeliverable(&record, msg.pdu);
@@ -124,8 +122,7 @@ void recvmessage()
     if (whole_store) {
         brenlow.unreadable_left = found < used ? used - found : -1;
         if (found < used)
-            log_print(LOG_WARNING, "[%s %d] Warning： modem counts %d messages, %d of them could not be read",
-                      LOG_UNIT, __LINE__, used, used - found);
+            LOG(LOG_WARNING, "Warning： modem counts %d messages, %d of them could not be read", used, used - found);
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： recvmessage is done");
 }

@@ -7,7 +7,6 @@
 #include "brenlow_state.h"
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_text.cpp";
 
 namespace {
@@ -60,13 +59,12 @@ bool join_message(const StoredMessage* msg, JoinedMessage* out)
         // Deleted from the modem only once the file holds it; else it is
         // handled at once as a message of its own, so it is not lost.
         if (concat_save(store, CONCAT_STORE_PATH) != 0) {
-            log_print(LOG_ERROR, "[%s %d] Error： cannot keep part %d of %d from %s in %s", LOG_UNIT, __LINE__,
-                      part.part, part.total, part.sender, CONCAT_STORE_PATH);
+            LOG(LOG_ERROR, "Error： cannot keep part %d of %d from %s in %s", part.part, part.total, part.sender,
+                CONCAT_STORE_PATH);
             concat_remove(store, &part);
             break;
         }
-        log_print(LOG_INFO, "[%s %d] Info： part %d of %d from %s kept, ref %d", LOG_UNIT, __LINE__, part.part,
-                  part.total, part.sender, part.ref);
+        LOG(LOG_INFO, "Info： part %d of %d from %s kept, ref %d", part.part, part.total, part.sender, part.ref);
         return false;
     case ConcatAdd::Complete:
         brenlow.held_taken = true;
@@ -88,8 +86,8 @@ bool join_take_due(const StoredMessage* incoming, JoinedMessage* out)
         return false;
     brenlow.held_taken = true;
     if (out->arrived_parts < out->total)
-        log_print(LOG_WARNING, "[%s %d] Warning： long message from %s incomplete: %d of %d parts arrived", LOG_UNIT,
-                  __LINE__, out->sender, out->arrived_parts, out->total);
+        LOG(LOG_WARNING, "Warning： long message from %s incomplete: %d of %d parts arrived", out->sender,
+            out->arrived_parts, out->total);
     return true;
 }
 
@@ -99,5 +97,5 @@ void join_handled()
         return;
     brenlow.held_taken = false;
     if (concat_save(&brenlow.held_parts, CONCAT_STORE_PATH) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： cannot write %s", LOG_UNIT, __LINE__, CONCAT_STORE_PATH);
+        LOG(LOG_ERROR, "Error： cannot write %s", CONCAT_STORE_PATH);
 }

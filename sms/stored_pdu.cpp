@@ -12,8 +12,6 @@
 #include "shell_quote.h"
 #include "shown_text.h"
 
-// Unit name in the prefix of this file's log lines: the manager's, where
-// these steps were before both halves shared them.
 constexpr char LOG_UNIT[] = "sms_manager.cpp";
 
 namespace {
@@ -43,13 +41,12 @@ int read_stored_pdu(int index, const char* script, char* output, int size)
 {
     char cmd[READ_COMMAND_SIZE] = {};
     if (build_read_command(cmd, sizeof cmd, index, script) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_UNIT, __LINE__,
-                  Shown(get_device_path()).c_str());
+        LOG(LOG_ERROR, "Error： read command too long for device %s", Shown(get_device_path()).c_str());
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_UNIT, __LINE__, Shown(cmd).c_str());
+    LOG(LOG_DEBUG, "Debug： command %s is sent", Shown(cmd).c_str());
     run_cmd_line(cmd, output, size);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_UNIT, __LINE__, Shown(output).c_str());
+    LOG(LOG_DEBUG, "Debug： command res=%s", Shown(output).c_str());
     return output[0] != '\0';
 }
 
@@ -111,8 +108,8 @@ void take_decoded_fields(StoredMessage* msg, const DecodedFields& fields)
     copy_text(tpa, sizeof tpa, fields.tpa, fields.tpa_size);
     copy_text(scts, sizeof scts, fields.scts, fields.scts_size);
     copy_text(text, sizeof text, fields.text, fields.text_size);
-    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_UNIT,
-              __LINE__, Shown(sca).c_str(), Shown(tpa).c_str(), fields.pid, Shown(text).c_str(), Shown(scts).c_str());
+    LOG(LOG_DEBUG, "Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", Shown(sca).c_str(),
+        Shown(tpa).c_str(), fields.pid, Shown(text).c_str(), Shown(scts).c_str());
     copy_text(msg->sender, sizeof msg->sender, tpa, sizeof tpa);
     copy_text(msg->stamp, sizeof msg->stamp, scts, sizeof scts);
 }
