@@ -62,12 +62,6 @@ struct Forwarder {
 
 Forwarder forwarder;
 
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", path);
-}
-
 void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
 
 // A port that hung up or vanished is closed and its outage logged once;
@@ -333,8 +327,8 @@ int main(int argc, char** argv)
         return -1;
     }
     const char* device = argv[1];
-    if (argc > 2)
-        write_pid_file(argv[2]);
+    if (argc > 2 && !pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", argv[2]);
 
     memset(&forwarder.config, 0, sizeof forwarder.config);
     char refusal[UCI_REFUSAL_SIZE];

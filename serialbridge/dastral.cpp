@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "bridge_config.h"
+#include "files.h"
 #include "log.h"
 #include "monotonic.h"
 #include "own_file.h"
@@ -81,27 +82,6 @@ struct Bridge {
 };
 
 Bridge bridge;
-
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", path);
-}
-
-// Writes the whole block (a tty may take part of it); false on an error.
-bool write_all(int fd, const char* data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // The module line is fixed; a set-up failure is logged and the port used all the same.
 bool setup_module_port(int fd)
@@ -352,7 +332,8 @@ int main(int argc, char** argv)
     const char* module_path = argv[1];
     bridge.module_path = module_path;
     snprintf(bridge.board_path, sizeof bridge.board_path, "%s", argc == 4 ? argv[3] : DEFAULT_BOARD_PORT);
-    write_pid_file(argv[2]);
+    if (!pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", argv[2]);
 
     memset(&bridge.config, 0, sizeof bridge.config);
     // The Error lines name what is refused; running on would only fail later.

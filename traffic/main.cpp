@@ -51,12 +51,6 @@ const char* reset_marker(const TrafficState& state)
     return state.instance == 2 ? "/tmp/.mk_reset_used2" : "/tmp/.mk_reset_used1";
 }
 
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.\n", path);
-}
-
 // An outside party asks for a fresh count by creating the marker.
 void reset_by_marker(TrafficState& state)
 {
@@ -215,8 +209,8 @@ int main(int argc, char** argv)
         LOG(LOG_ERROR, "Error： cannot read UCI package %s, its options read as 0: %s", TRAFFIC_PACKAGE, refusal);
     if (moskar.settings.enabled == 0)
         LOG(LOG_WARNING, "Warning： traffic limitation functionality is not enabled");
-    if (argc >= 3 && argv[2][0])
-        write_pid_file(argv[2]);
+    if (argc >= 3 && argv[2][0] && !pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.\n", argv[2]);
     read_boot_id(moskar.boot_id, sizeof moskar.boot_id);
     handle_stop_signals();
     while (!stop_requested)

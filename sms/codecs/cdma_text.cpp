@@ -8,6 +8,7 @@
 #include "cdma_bits.h"
 #include "cdma_transport.h"
 #include "gsm_alphabet.h"
+#include "gsm_pdu.h"
 #include "log.h"
 
 constexpr char LOG_UNIT[] = "zolt_sms_pdu.cpp";
@@ -29,13 +30,6 @@ struct DecodeBuffers {
     CdmaSmsMessage parsed;
 };
 DecodeBuffers buffers;
-
-int cdma_hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    return (c & 0x0F) + 9;
-}
 
 // Concatenation header 05 00 03 or 06 08 04 at the start of octet data.
 void find_octet_header(const uint8_t* ud, CdmaShortMessage* msg)
@@ -262,8 +256,7 @@ void cdma_decode_pdu(const char* pdu, int length, CdmaShortMessage* msg)
     int chars = static_cast<int>(strnlen(pdu, length));
     int count = chars / 2;
     uint8_t* octets = buffers.decode_octets;
-    for (int i = 0; i < count; i++)
-        octets[i] = static_cast<uint8_t>((cdma_hex_digit(pdu[2 * i]) << 4) | cdma_hex_digit(pdu[2 * i + 1]));
+    hex_to_octets(pdu, octets, 2 * count);
 
     CdmaSmsMessage& parsed = buffers.parsed;
     cdma_parse_transport(octets, count, &parsed);
