@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "receive_hook.h"
-#include "sms_concat.h"
 #include "sms_config.h"
 #include "spool_line.h"
 
@@ -69,13 +68,6 @@ struct BrenlowState {
     // unreadable ones. While the count stays at that, passes stop at the
     // first empty index instead of scanning the store again. -1: none.
     int unreadable_left = -1;
-
-    // Parts of long messages held until their message is whole, loaded from
-    // their file at the first use; taken: a message was taken out of them
-    // since the file was last written.
-    ConcatStore held_parts = {};
-    bool held_loaded = false;
-    bool held_taken = false;
 
     // Programs of the onreceive option still running.
     HookRun hooks[ONRECEIVE_RUNS_MAX];

@@ -4,20 +4,31 @@
 #include <cstdio>
 #include <cstring>
 
-#include "brenlow_state.h"
 #include "log.h"
 
 constexpr char LOG_UNIT[] = "sms_text.cpp";
 
 namespace {
 
+// Parts of long messages held until their message is whole, loaded from their
+// file at the first use; taken: a message was taken out of them since the
+// file was last written. No message waits here between calls: each comes in
+// by an argument and leaves by a result. Zero-initialised, so its 40 KB take
+// no room in the binary.
+struct HeldParts {
+    ConcatStore store;
+    bool loaded;
+    bool taken;
+};
+HeldParts held;
+
 ConcatStore* held_parts()
 {
-    if (!brenlow.held_loaded) {
-        concat_load(&brenlow.held_parts, CONCAT_STORE_PATH);
-        brenlow.held_loaded = true;
+    if (!held.loaded) {
+        concat_load(&held.store, CONCAT_STORE_PATH);
+        held.loaded = true;
     }
-    return &brenlow.held_parts;
+    return &held.store;
 }
 
 void as_part(const StoredMessage* msg, ConcatPart* part)
@@ -67,7 +78,7 @@ bool join_message(const StoredMessage* msg, JoinedMessage* out)
         LOG(LOG_INFO, "Info： part %d of %d from %s kept, ref %d", part.part, part.total, part.sender, part.ref);
         return false;
     case ConcatAdd::Complete:
-        brenlow.held_taken = true;
+        held.taken = true;
         return true;
     }
     as_whole(msg, out);
@@ -84,7 +95,7 @@ bool join_take_due(const StoredMessage* incoming, JoinedMessage* out)
     }
     if (!concat_take_due(held_parts(), concat_now(), incoming ? &part : nullptr, out))
         return false;
-    brenlow.held_taken = true;
+    held.taken = true;
     if (out->arrived_parts < out->total)
         LOG(LOG_WARNING, "Warning： long message from %s incomplete: %d of %d parts arrived", out->sender,
             out->arrived_parts, out->total);
@@ -93,9 +104,9 @@ bool join_take_due(const StoredMessage* incoming, JoinedMessage* out)
 
 void join_handled()
 {
-    if (!brenlow.held_taken)
+    if (!held.taken)
         return;
-    brenlow.held_taken = false;
-    if (concat_save(&brenlow.held_parts, CONCAT_STORE_PATH) != 0)
+    held.taken = false;
+    if (concat_save(&held.store, CONCAT_STORE_PATH) != 0)
         LOG(LOG_ERROR, "Error： cannot write %s", CONCAT_STORE_PATH);
 }
