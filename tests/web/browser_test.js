@@ -485,8 +485,7 @@ test('a message from the send form reaches the phone', async () => {
 	assert.ok((await texts('#sms-journal .sms-text')).includes(message));
 });
 
-// brenlow drops a line equal to the last message it handled as a repeat:
-// this one goes again after the form's message, as after an outage.
+// Queued again once the modem takes messages, as after an outage.
 test('a given-up message is queued again once, and sent', async () => {
 	await open('sms-outbox', 'services/sms/outbox');
 	const before = read('/tmp/sms_tosend');
