@@ -113,8 +113,19 @@ void dead_letter(const char* line, const char* reason)
     append_text_file(FAILED_PATH, entry);
 }
 
+// A message given up is no longer the last one handled: the owner may queue
+// it again, and the repeat test must not drop it then.
+void forget_sent(const SpoolLine& msg)
+{
+    if (strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0) {
+        brenlow.last_sent_number[0] = '\0';
+        brenlow.last_sent_text[0] = '\0';
+    }
+}
+
 void give_up(const RetryEntry& entry, const SpoolLine& msg, const char* why)
 {
+    forget_sent(msg);
     char reason[NOTE_SIZE];
     snprintf(reason, sizeof reason, "%s, last answer: %s", why, entry.answer[0] ? entry.answer : "none");
     dead_letter(entry.line, reason);
@@ -159,6 +170,7 @@ Sending send_message(const SpoolLine& msg, const char* line, SendReport* report)
         snprintf(reason, sizeof reason, "unconfirmed: no final answer after the message, last answer: %s",
                  answer[0] ? answer : "none");
         dead_letter(line, reason);
+        forget_sent(msg);
         char note[SPOOL_TEXT_SIZE + 16];
         snprintf(note, sizeof note, "unconfirmed: %s", msg.text);
         record_sent(msg.number, note);
@@ -218,7 +230,7 @@ void retry_due_messages(long long now)
 }
 
 // A refused batch line waits in the queue; the lines behind it go on.
-void queue_retry(const char* line, const SpoolLine& msg, const SendReport& report, unsigned long long id,
+bool queue_retry(const char* line, const SpoolLine& msg, const SendReport& report, unsigned long long id,
                  long long end)
 {
     long long now = boot_seconds();
@@ -234,13 +246,13 @@ void queue_retry(const char* line, const SpoolLine& msg, const SendReport& repor
     snprintf(entry.line, sizeof entry.line, "%s", line);
     if (get_sms_config()->retrytime <= 0) {
         give_up(entry, msg, "not retried");
-        return;
+        return false;
     }
     // Without the queue the message would be lost: the dead-letter file keeps it.
     if (retry_append(RootedPath(RETRY_PATH).c_str(), entry) != 0) {
         LOG(LOG_ERROR, "Error： cannot queue the message to %s for a retry", Shown(msg.number).c_str());
         give_up(entry, msg, "retry queue not writable");
-        return;
+        return false;
     }
     OutboxState& state = brenlow.outbox;
     state.queued_id = id;
@@ -249,6 +261,7 @@ void queue_retry(const char* line, const SpoolLine& msg, const SendReport& repor
         state.retry_due = entry.next;
     LOG(LOG_INFO, "Info： message to %s tried %d times, next try in %lld s", Shown(msg.number).c_str(), entry.attempts,
         entry.next - now);
+    return true;
 }
 
 void remember_sent(const SpoolLine& msg)
@@ -291,9 +304,9 @@ LineOutcome handle_batch_line(const BatchLine& line, unsigned long long id)
     case Sending::Failed:
         break;
     }
-    queue_retry(line.text, msg, report, id, line.end);
     // A repeat of a queued message is the same message, as for a sent one.
-    remember_sent(msg);
+    if (queue_retry(line.text, msg, report, id, line.end))
+        remember_sent(msg);
     return LineOutcome::Done;
 }
 

@@ -10,14 +10,15 @@
 #   router.sh down ROOT        stops everything and removes the namespaces
 #
 # WEB_HOSTILE=1 adds outside text that is HTML or script (a tunnel name), for
-# the browser test. Needs build/bin (stack.sh installs the daemons from
-# there), build/sim/bin and build/openwrt-web.
+# the browser test; SMS_RETRYTIME=N gives a refused message up after N s.
+# Needs build/bin (stack.sh installs the daemons from there), build/sim/bin
+# and build/openwrt-web.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 sim=$top/build/sim/bin
 
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 # Every process started here leads a group of its own, listed for `down`.
 spawn() { # ROOT NAME COMMAND...
@@ -66,6 +67,7 @@ configure() {
 set sms.general.debug=5
 set sms.general.unicode=1
 set sms.general.device=$root/dev/ttyUSB2
+set sms.general.retrytime=${SMS_RETRYTIME:-86400}
 set moskar.traffic.ifname=$if_a
 set moskar.traffic.enabled=1
 set moskar.traffic.period=month

@@ -117,6 +117,12 @@ TEST_F(BrenlowOutbox, MessageRefusedForTheWholeRetryTimeIsGivenUpWithTheAnswer)
     EXPECT_NE(std::string::npos, box.read(LOG).find("message to 13900000009 tried 1 times, next try in 30 s"));
     EXPECT_NE(std::string::npos, box.read(LOG).find("send message given up after "));
     EXPECT_EQ("", box.read("/simstore/sent.log"));
+
+    // The owner queues it again once the modem takes messages: it is not
+    // taken for a repeat of the last message.
+    remove(box.path("/simstore/.fail_sends").c_str());
+    box.append("/tmp/sms_tosend", "13900000009,doomed\n");
+    ASSERT_TRUE(wait_sent("13900000009\tdoomed\\n", 60000)) << box.read(LOG);
 }
 
 // Other programs share /tmp with a daemon that runs as root.

@@ -93,7 +93,7 @@ TEST_P(BrenlowUnicode, PartsAreHeldAcrossARestartAndHandledOnceJoined)
                            "\toption onreceive '" + box.path("/hook.sh") + "'\n");
     box.write("/hook.sh", "#!/bin/sh\nprintf '%s|%s\\n' \"$SMS_TEXT\" \"$SMS_INDEX\" >> \"$ROUTER_ROOT/hook.out\"\n");
     ASSERT_EQ(0, chmod(box.path("/hook.sh").c_str(), 0755));
-    // Part 3 and part 1 first; part 2 (Unicode, the others GSM alphabet) after a restart.
+    // The third and the first part first; the second (Unicode, the others GSM alphabet) after a restart.
     ASSERT_EQ(0, inject(STRANGER, "end €", 0, "77/3/3"));
     ASSERT_EQ(0, inject(STRANGER, "Grüße @home, ", 1, "77/3/1"));
     start_modem();

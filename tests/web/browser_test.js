@@ -29,6 +29,10 @@ const HOSTILE_SENDER = '<b>Bank</b>';
 const HOSTILE_GNAME = '<i>gre2</i>';
 // The message the modem refuses until the test lets it through: given up, then queued again.
 const GIVEN_UP = `13900000001,${HOSTILE_TEXT} given up`;
+// Six full parts of GSM 7-bit with the line's newline: ten euro signs of
+// two septets, then single ones.
+const LONG_GSM = '€'.repeat(10) + 'Long message. '.repeat(64) + 'a';
+const LONG_TO = '+4915100000006';
 
 const file = p => path.join(ROOT, p);
 const read = p => { try { return fs.readFileSync(file(p), 'utf8'); } catch { return ''; } };
@@ -73,13 +77,34 @@ async function open(name, route) {
 }
 
 const text = sel => page.$eval(sel, e => e.textContent);
+// Sets the send form's text at once, as typing it would.
+const setText = t => page.$eval('#sms-text', (e, t) => { e.value = t; e.dispatchEvent(new Event('input')); }, t);
 const texts = sel => page.$$eval(sel, es => es.map(e => e.textContent));
 
-// One ubus call through uhttpd's JSON-RPC endpoint, as the pages make it.
-async function ubus(session, object, method, args = {}) {
-	const res = await fetch(`${URL}/ubus/`, { method: 'POST', headers: { 'Content-Type': 'application/json' },
-		body: JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'call', params: [ session, object, method, args ] }) });
-	return res.json();
+// One ubus call through uhttpd's JSON-RPC endpoint, as the pages make it;
+// { timeout: true } when no answer came within ms.
+async function ubus(session, object, method, args = {}, ms = 30000) {
+	try {
+		const res = await fetch(`${URL}/ubus/`, { method: 'POST', headers: { 'Content-Type': 'application/json' },
+			body: JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'call', params: [ session, object, method, args ] }),
+			signal: AbortSignal.timeout(ms) });
+		return await res.json();
+	} catch (e) {
+		if (e.name == 'TimeoutError')
+			return { timeout: true };
+		throw e;
+	}
+}
+
+// Peak memory of the rpcd serving the router root, in kB.
+function rpcdPeak() {
+	for (const pid of fs.readdirSync('/proc').filter(p => /^\d+$/.test(p))) {
+		try {
+			if (fs.readFileSync(`/proc/${pid}/comm`, 'utf8') == 'rpcd\n' && fs.readlinkSync(`/proc/${pid}/root`) == fs.realpathSync(ROOT))
+				return +fs.readFileSync(`/proc/${pid}/status`, 'utf8').match(/VmHWM:\s+(\d+)/)[1];
+		} catch {}
+	}
+	assert.fail('no rpcd serves the router root');
 }
 
 test.before(async () => {
@@ -160,7 +185,88 @@ test('the outbox shows the message being retried and its next try', async () => 
 	await open('sms-outbox-retrying', 'services/sms/outbox');
 	const row = await waitFor('the retried row', async () => (await texts('#sms-retrying tr')).find(r => r.includes('13900000001')), 10000);
 	assert.ok(row.includes(`${HOSTILE_TEXT} given up`), row);
-	assert.ok(row.includes(String(attempts)) && next > 0, `${row} / ${retry}`);
+	const nextShown = await page.evaluate(t => new Date(t * 1000).toLocaleString(), next);
+	assert.ok(row.includes(`${attempts}${nextShown}`), `${row} / ${retry}`);
+});
+
+// Runs fn with brenlow stopped and the outbox's files set aside, so a test
+// can lay them out as it likes; puts them back and lets brenlow go on.
+async function outboxStopped(fn) {
+	const paths = [ '/tmp/sms_tosend', '/tmp/sms_sending', '/tmp/sms_sending.pos', '/tmp/sms_failed' ];
+	const brenlow = +status('brenlow').pid;
+	process.kill(brenlow, 'SIGSTOP');
+	try {
+		for (const p of paths)
+			if (fs.existsSync(file(p)))
+				fs.renameSync(file(p), file(`${p}.kept`));
+		await fn();
+	} finally {
+		for (const p of paths) {
+			fs.rmSync(file(p), { force: true });
+			if (fs.existsSync(file(`${p}.kept`)))
+				fs.renameSync(file(`${p}.kept`), file(p));
+		}
+		process.kill(brenlow, 'SIGCONT');
+	}
+}
+
+test('the plugin never waits on a FIFO, reads through a link or loads a huge file planted where it looks', async () => {
+	const secret = '13900009999,token=SECRET42';
+	const letter = `2026-01-01 00:00:00\tplanted\t${secret}`;
+	const fifos = [ '/tmp/sms_tosend', '/tmp/sms_sending.pos', '/var/run/router-daemons.requeued', '/var/run/tolvane-planted.status' ];
+	// Links as another program would plant them, to files inside the router root.
+	const links = { '/tmp/sms_sending': '/tmp/secret', '/tmp/sms_failed': '/tmp/secret-letter', '/var/run/brenlow2.status': '/tmp/secret-status' };
+	const planted = [ ...fifos, ...Object.keys(links), '/tmp/secret', '/tmp/secret-letter', '/tmp/secret-status' ];
+	// brenlow would move them aside.
+	await outboxStopped(async () => {
+		try {
+			fs.writeFileSync(file('/tmp/secret'), `${secret}\n`);
+			fs.writeFileSync(file('/tmp/secret-letter'), `${letter}\n`);
+			fs.writeFileSync(file('/tmp/secret-status'), 'pid=1\nmode=SECRET42\n');
+			for (const p of fifos)
+				execFileSync('mkfifo', [ file(p) ]);
+			for (const [ p, target ] of Object.entries(links))
+				fs.symlinkSync(target, file(p));
+			for (const [ method, args ] of [ [ 'sms_outbox' ], [ 'sms_status' ], [ 'overview' ], [ 'tunnel_status' ],
+				[ 'sms_send', { number: OWNER, text: 'into a FIFO' } ], [ 'sms_requeue', { line: letter } ] ]) {
+				const r = await ubus(sid, 'luci.router-daemons', method, args, 10000);
+				assert.equal(r.result?.[0], 0, `${method}: ${JSON.stringify(r)}`);
+				assert.ok(!JSON.stringify(r).includes('SECRET42'), `${method} read through a link: ${JSON.stringify(r)}`);
+				if (args)
+					assert.equal(r.result[1].ok, false, `${method}: ${JSON.stringify(r)}`);
+			}
+			// brenlow is stopped: a writer's open succeeds only if rpcd holds the FIFO.
+			for (const p of fifos)
+				assert.throws(() => fs.closeSync(fs.openSync(file(p), fs.constants.O_WRONLY | fs.constants.O_NONBLOCK)),
+					{ code: 'ENXIO' }, `${p} was opened`);
+			assert.equal(read('/tmp/secret'), `${secret}\n`);
+
+			// A spool and a dead-letter file of 100 MB each: a page's worth is read.
+			for (const p of planted)
+				fs.rmSync(file(p), { force: true });
+			for (const [ p, line ] of [ [ '/tmp/sms_tosend', `13900000000,${'x'.repeat(88)}\n` ],
+				[ '/tmp/sms_failed', `2026-01-01 00:00:00\tnot sent within 20 s, last answer: +CMS ERROR: 500\t13900000000,${'y'.repeat(30)}\n` ] ]) {
+				const chunk = line.repeat(Math.ceil(1048576 / line.length));
+				const fd = fs.openSync(file(p), 'w');
+				for (let i = 0; i < 100; i++)
+					fs.writeSync(fd, chunk);
+				fs.closeSync(fd);
+			}
+			const before = rpcdPeak();
+			const r = await ubus(sid, 'luci.router-daemons', 'sms_outbox', {}, 10000);
+			const box = r.result?.[1];
+			assert.ok(box, JSON.stringify(r));
+			assert.deepEqual([ box.spool.length, box.waiting_more, box.failed.length, box.failed_more ], [ 200, true, 200, true ]);
+			assert.ok(rpcdPeak() - before < 16384, `rpcd grew from ${before} to ${rpcdPeak()} kB`);
+		} finally {
+			for (const p of fifos) {
+				// Lets a reader held in its open go before the FIFO goes.
+				try { fs.closeSync(fs.openSync(file(p), fs.constants.O_WRONLY | fs.constants.O_NONBLOCK)); } catch {}
+			}
+			for (const p of planted)
+				fs.rmSync(file(p), { force: true });
+		}
+	});
 });
 
 test('status overview: one line per daemon, as their status files say', async () => {
@@ -223,19 +329,23 @@ test('settings pages take the types the init scripts check', async () => {
 	for (const [ script, pkg ] of [ [ 'brenlow', 'sms' ], [ 'moskar', 'moskar' ], [ 'tolvane', 'tolvane' ],
 		[ 'quorral', 'quorral' ], [ 'dastral', 'dastral' ] ]) {
 		const src = fs.readFileSync(path.join(TOP, `openwrt/files/${script}.init`), 'utf8').replace(/\\\n/g, '');
-		const m = src.match(/^[A-Z]+_RULES="([^"]*)"/m);
-		for (const rule of m[1].split(/\s+/).filter(Boolean)) {
-			const [ option, type ] = rule.match(/^([^:]+):([^:]+(?:\([^)]*\))?)/).slice(1);
-			if (type != 'string' && type != 'bool')
-				(rules[pkg] ??= {})[option] = type;
-		}
+		const vars = {};
+		for (const [ , name, , value ] of src.matchAll(/^([A-Z_]+)=(['"])(.*)\2$/gm))
+			vars[name] = value.replace(/\$([A-Z_]+)/g, (_, v) => vars[v] ?? '');
+		for (const [ name, value ] of Object.entries(vars))
+			for (const rule of name.endsWith('_RULES') ? value.split(/\s+/).filter(Boolean) : []) {
+				const [ option, type ] = rule.match(/^([^:]+):([^:]+)/).slice(1);
+				if (type != 'string' && type != 'bool')
+					(rules[pkg] ??= {})[option] = type;
+			}
 	}
-	const samples = [ '0', '1', '2', '5', '6', '7', '8', '9', '23', '24', '31', '32', '65535', '65536', '-1',
-		'1.5', ' 5', '+5', '08', 'abc', '10.0.0.1', '10.0.0.256', '10.0.0', 'gps.example.com', '-x', '1e3', '0x10' ];
+	const samples = [ '0', '1', '2', '5', '6', '7', '8', '9', '23', '24', '31', '32', '300', '115200', '65535', '65536',
+		'-1', '-100', '1.5', ' 5', '+5', '08', 'abc', '10.0.0.1', '10.0.0.256', '10.0.0', 'gps.example.com', '-x', '1e3',
+		'0x10', 'month', 'N', 'x'.repeat(300) ];
 	// Where the two parsers read a text differently (a sign, a blank, hex),
 	// the form may refuse what the init script lets through, never the other
 	// way; plain values they must judge alike.
-	const plain = v => /^(0|[1-9][0-9]*)$/.test(v) || v == '10.0.0.1' || v == 'gps.example.com';
+	const plain = v => /^(0|[1-9][0-9]*)$/.test(v) || [ '10.0.0.1', 'gps.example.com', 'month', 'N' ].includes(v);
 	const formVerdicts = await page.evaluate(async (rules, samples) => {
 		const factory = await L.require('validation');
 		const common = await L.require('router-daemons.common');
@@ -301,39 +411,61 @@ test('send form refuses what the daemon would refuse, the plugin too', async () 
 	await page.type('#sms-text', '\nsecond line');
 	assert.match(await problems(), /one line/);
 	assert.ok(await disabled());
-	await page.$eval('#sms-text', e => { e.value = ''; });
-	await page.type('#sms-text', 'x'.repeat(160));
-	assert.match(await problems(), /longer than 159 bytes/);
+	// With the unicode option the daemon sends six parts whole and cuts the
+	// rest: a text one character over that is refused.
+	await setText(LONG_GSM + 'a');
+	assert.match(await problems(), /longer than 6 parts/);
 	assert.ok(await disabled());
+	await setText(LONG_GSM);
+	assert.equal(await problems(), '');
+	assert.match(await text('#sms-count'), /^907 characters, GSM 7-bit, 6 of at most 6 parts \(918 of 918 septets\)$/);
+	await setText('Ж'.repeat(69));
+	assert.match(await text('#sms-count'), /, UCS2, 1 of at most 6 parts \(70 of 70 UCS2 units\)$/);
+	await setText('Ж'.repeat(70));
+	assert.match(await text('#sms-count'), /, UCS2, 2 of at most 6 parts/);
 
 	const spool = read('/tmp/sms_tosend') + read('/tmp/sms_sending');
-	for (const [ number, t ] of [ [ '12a4', 'hi' ], [ '+4912345', 'two\nlines' ], [ '+4912345', 'x'.repeat(160) ],
-		[ '12345678901234567', 'long number' ], [ '', 'no number' ], [ '+4912345', '' ] ]) {
+	for (const [ number, t ] of [ [ '12a4', 'hi' ], [ '+4912345', 'two\nlines' ], [ '+4912345', LONG_GSM + 'a' ],
+		[ '+4912345', 'Ж'.repeat(402) ], [ '1234567890123456', 'longer than a GSM destination' ], [ '', 'no number' ],
+		[ '+4912345', '' ] ]) {
 		const r = await ubus(sid, 'luci.router-daemons', 'sms_send', { number, text: t });
-		assert.equal(r.result?.[1]?.ok, false, JSON.stringify(r));
+		assert.equal(r.result?.[1]?.ok, false, `${number} ${t.length}: ${JSON.stringify(r)}`);
 	}
 	assert.equal(read('/tmp/sms_tosend') + read('/tmp/sms_sending'), spool);
 });
 
-test('a given-up message is queued again once, and sent', async () => {
-	const failed = await waitFor('the refused message in the dead letters', () =>
+let givenUp;
+
+test('a message the modem kept refusing is given up with its last answer', async () => {
+	givenUp = await waitFor('the refused message in the dead letters', () =>
 		read('/tmp/sms_failed').split('\n').find(l => l.endsWith(`\t${GIVEN_UP}`)), 180000);
 	fs.unlinkSync(file('/simstore/.fail_sends'));
 	await open('sms-outbox', 'services/sms/outbox');
 	const rows = await texts('#sms-failed tr');
-	assert.ok(rows.some(r => r.includes(`${HOSTILE_TEXT} given up`)), rows.join(' | '));
+	assert.ok(rows.some(r => r.includes(`${HOSTILE_TEXT} given up`) && r.includes('not sent within 20 s, last answer: +CMS ERROR: 500')),
+		rows.join(' | '));
 	assert.equal(await page.$$eval('#view img', es => es.length), 0);
-	const before = read('/tmp/sms_tosend');
-	await page.click('#sms-failed .sms-requeue');
-	await page.waitForFunction(() => document.querySelector('#sms-failed em'), { timeout: 10000 });
-	// Exactly one whole line more, unless the daemon took the spool over meanwhile.
-	const after = read('/tmp/sms_tosend');
-	if (after.length >= before.length)
-		assert.equal(after.slice(before.length), `${GIVEN_UP}\n`);
-	const again = await ubus(sid, 'luci.router-daemons', 'sms_requeue', { line: failed });
-	assert.equal(again.result?.[1]?.ok, false, JSON.stringify(again));
-	assert.equal(read('/var/run/router-daemons.requeued'), `${failed}\n`);
-	await waitFor('the phone to get it', () => read('/simstore/sent.log').includes(`13900000001\t${HOSTILE_TEXT} given up`), 120000);
+});
+
+test('the waiting list starts where brenlow\'s cursor stands in the batch', async () => {
+	const lines = [ '13900000021,done before', '13900000022,second', '13900000023,third' ];
+	const brenlow = +status('brenlow').pid;
+	await waitFor('no batch at work', () => !fs.existsSync(file('/tmp/sms_sending')), 30000);
+	process.kill(brenlow, 'SIGSTOP');
+	try {
+		assert.ok(!fs.existsSync(file('/tmp/sms_sending')), 'a batch appeared');
+		fs.writeFileSync(file('/tmp/sms_sending'), lines.map(l => `${l}\n`).join(''));
+		const inode = fs.statSync(file('/tmp/sms_sending')).ino;
+		fs.writeFileSync(file('/tmp/sms_sending.pos'), `${inode} 7 ${lines[0].length + 1} 0 -\n`);
+		const box = (await ubus(sid, 'luci.router-daemons', 'sms_outbox')).result?.[1];
+		assert.deepEqual(box?.sending.map(w => `${w.number},${w.text}`), lines.slice(1));
+	} finally {
+		process.kill(brenlow, 'SIGCONT');
+	}
+	// brenlow reads the cursor as the page does: it sends the rest, not the first.
+	await waitFor('the lines after the cursor on the phone', () => read('/simstore/sent.log').includes('13900000023\tthird'), 60000);
+	assert.ok(read('/simstore/sent.log').includes('13900000022\tsecond'));
+	assert.ok(!read('/simstore/sent.log').includes('13900000021'));
 });
 
 test('a message from the send form reaches the phone', async () => {
@@ -342,7 +474,7 @@ test('a message from the send form reaches the phone', async () => {
 	await page.type('#sms-number', OWNER);
 	await page.type('#sms-text', message);
 	// ü and ß are in the GSM alphabet; {, } and € take two septets each.
-	assert.match(await text('#sms-count'), /^23 characters, 27 bytes of 159, GSM 7-bit, 1 part/);
+	assert.match(await text('#sms-count'), /^23 characters, GSM 7-bit, 1 of at most 6 parts \(27 of 160 septets\)$/);
 	await page.click('#sms-send');
 	await waitFor('the spool line', () => (read('/tmp/sms_tosend') + read('/tmp/sms_sending')).includes(`${OWNER},${message}\n`) ||
 		read('/simstore/sent.log').includes(`${OWNER}\t${message}`), 10000);
@@ -351,6 +483,44 @@ test('a message from the send form reaches the phone', async () => {
 	await waitFor('the journal line', () => read('/etc/config/sms_record').includes(`msg: ${message}\\n.`), 60000);
 	await open('sms-messages', 'services/sms/messages');
 	assert.ok((await texts('#sms-journal .sms-text')).includes(message));
+});
+
+// Queued again once the modem takes messages, as after an outage.
+test('a given-up message is queued again once, and sent', async () => {
+	await open('sms-outbox', 'services/sms/outbox');
+	const before = read('/tmp/sms_tosend');
+	await page.click('#sms-failed .sms-requeue');
+	await page.waitForFunction(() => document.querySelector('#sms-failed em'), { timeout: 10000 });
+	// Exactly one whole line more, unless the daemon took the spool over meanwhile.
+	const after = read('/tmp/sms_tosend');
+	if (after.length >= before.length)
+		assert.equal(after.slice(before.length), `${GIVEN_UP}\n`);
+	const again = await ubus(sid, 'luci.router-daemons', 'sms_requeue', { line: givenUp });
+	assert.equal(again.result?.[1]?.ok, false, JSON.stringify(again));
+	assert.equal(read('/var/run/router-daemons.requeued'), `${givenUp}\n`);
+	await waitFor('the phone to get it', () => read('/simstore/sent.log').includes(`13900000001\t${HOSTILE_TEXT} given up`), 120000);
+});
+
+test('a refused long message waits for its next try, then goes out whole in six parts', async () => {
+	fs.writeFileSync(file('/simstore/.fail_next_send'), '');
+	await open('sms-send', 'services/sms/send');
+	await page.type('#sms-number', LONG_TO);
+	await setText(LONG_GSM);
+	await page.click('#sms-send');
+	await page.waitForFunction(() => /Queued for/.test(document.body.textContent), { timeout: 10000 });
+	await open('sms-outbox', 'services/sms/outbox');
+	const row = await waitFor('the refused message among the retried', async () =>
+		(await texts('#sms-retrying tr')).find(r => r.includes(LONG_TO)), 60000);
+	assert.ok(row.includes(LONG_GSM), row);
+	assert.match(await text('#sms-retrying .sms-next-try'), /\(in \d/);
+	await page.screenshot({ path: path.join(SHOTS, 'sms-outbox-long-retry.png'), fullPage: true });
+	const parts = await waitFor('six parts on the phone', () => {
+		const got = read('/simstore/sent.log').split('\n').filter(l => l.startsWith(`${LONG_TO}\t`));
+		return got.length >= 6 && got.map(l => l.slice(LONG_TO.length + 1));
+	}, 120000);
+	assert.equal(parts.length, 6);
+	assert.equal(parts.join(''), `${LONG_GSM}\\n`);
+	await waitFor('the row to go', async () => !(await texts('#sms-retrying tr')).some(r => r.includes(LONG_TO)), 15000);
 });
 
 test('Save & Apply of a traffic setting reaches the UCI file beside moskar\'s own writes', async () => {

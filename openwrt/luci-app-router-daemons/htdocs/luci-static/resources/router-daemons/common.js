@@ -9,34 +9,50 @@
 // as the init scripts check them, the SMS rules of the outbox, and the ways
 // times and volumes are shown.
 
+// The line speeds and parities the daemons' serial set-up knows.
+const SPEEDS = [ '300', '1200', '2400', '4800', '9600', '19200', '38400', '57600', '115200' ];
+const SPEED_TYPE = `or(${SPEEDS.map(v => `"${v}"`).join(',')})`;
+const PARITY_TYPE = 'or("N","n","O","o","E","e","S","s")';
+
 // The option types each init script checks (its *_RULES, read by
 // uci_load_validate), as LuCI datatypes; a test holds both to agreement on
 // sample values. Options not listed are checked by the daemon as it reads
 // them (see limits below) or are free text.
 const DATATYPES = {
 	sms: {
-		module: 'range(1,2)'
+		module: 'range(1,2)', debug: 'range(0,5)', onreceive: 'maxlength(255)', retrytime: 'range(0,999999999)',
+		sigthres: 'range(-999999999,999999999)', failedthres: 'range(1,999999999)', normalthres: 'range(0,999999999)'
 	},
 	moskar: {
-		start_month: 'range(1,31)', start_week: 'range(0,6)', start_hour: 'range(0,23)',
-		datamax: 'uinteger', debug: 'range(0,5)', debugoutput: 'range(0,2)', commit_interval: 'uinteger'
+		period: 'or("month","week","day")', start_month: 'range(1,31)', start_week: 'range(0,6)', start_hour: 'range(0,23)',
+		phone: 'maxlength(511)', datamax: 'and(uinteger,maxlength(12))', percent: 'range(1,999999999)',
+		debug: 'range(0,5)', debugoutput: 'range(0,2)', commit_interval: 'range(0,999999999)'
 	},
 	tolvane: {
 		remote: 'ip4addr', local: 'ip4addr', seconds: 'uinteger', retry: 'uinteger', timeout: 'uinteger'
 	},
 	quorral: {
-		proto: 'range(0,2)', serverip: 'host', serverport: 'port', interval: 'uinteger',
-		baudrate: 'uinteger', databits: 'range(7,8)', stopbits: 'range(1,2)', debug: 'range(0,5)'
+		proto: 'range(0,2)', serverip: 'and(host,maxlength(127))', serverport: 'range(0,65535)', interval: 'range(0,86400)',
+		baudrate: SPEED_TYPE, parity: PARITY_TYPE, databits: 'range(7,8)', stopbits: 'range(1,2)', debug: 'range(0,5)'
 	},
 	dastral: {
-		baudrate: 'uinteger', databits: 'range(7,8)', stopbits: 'range(1,2)', debug: 'range(0,5)', output: 'uinteger'
+		baudrate: SPEED_TYPE, parity: PARITY_TYPE, databits: 'range(7,8)', stopbits: 'range(1,2)', debug: 'range(0,5)',
+		output: 'range(0,2)'
 	}
 };
 
-// The outbox's limits: 1 to 16 characters of number, and of the text only
-// 160 bytes with the line's newline are sent.
+// Types whose values are numbers, and those that may be negative.
+const NUMERIC = /^(and\()?(u?integer|range)/;
+const SIGNED = /^range\(-/;
+
+// The outbox's limits: 1 to 16 characters of number, of which a GSM
+// destination holds 15. Without the unicode option (and always in CDMA)
+// 160 bytes of the text are sent, its line's newline included; with it a
+// text of up to 2048 bytes with the newline, in at most six parts.
 const NUMBER_MAX = 16;
-const TEXT_MAX_BYTES = 159;
+const GSM_NUMBER_MAX = 15;
+const SHORT_TEXT_MAX = 159;
+const LONG_TEXT_MAX = 2047;
 // A command keyword is compared with at most 63 bytes of a message.
 const KEYWORD_MAX = 63;
 
@@ -49,8 +65,6 @@ const GSM_EXTENDED = '\f^{}\\[~]|€';
 // Units of one message, and of one part of a long one (its header takes the rest).
 const SEPTETS_SINGLE = 160, SEPTETS_PART = 153, UCS2_SINGLE = 70, UCS2_PART = 67;
 const PARTS_MAX = 6;
-// The line speeds the daemons' serial set-up knows.
-const SPEEDS = [ '1200', '2400', '4800', '9600', '19200', '38400', '57600', '115200', '230400' ];
 
 const callOverview = rpc.declare({ object: 'luci.router-daemons', method: 'overview' });
 const callSmsStatus = rpc.declare({ object: 'luci.router-daemons', method: 'sms_status' });
@@ -68,7 +82,7 @@ function utf8Length(s) {
 }
 
 return baseclass.extend({
-	DATATYPES, NUMBER_MAX, TEXT_MAX_BYTES, KEYWORD_MAX,
+	DATATYPES, NUMBER_MAX, KEYWORD_MAX, PARTS_MAX,
 
 	callOverview, callSmsStatus, callSmsJournal, callSmsOutbox, callSmsSend, callSmsRequeue,
 	callTrafficStatus, callTunnelStatus, callGpsStatus, callBridgeStatus,
@@ -79,13 +93,15 @@ return baseclass.extend({
 	},
 
 	// Gives a form option its init script's type. Numbers are asked for
-	// plainly (digits, no sign, blank or leading zero): the init script's C
-	// parser takes "08" as bad octal and "0x10" as hex, the daemons read
-	// numbers with atoi, and a plain number means the same to all three.
+	// plainly (digits, a minus only where the range goes below 0, no plus,
+	// blank or leading zero): the init script's C parser takes "08" as bad
+	// octal and "0x10" as hex, the daemons read numbers with atoi, and a
+	// plain number means the same to all three.
 	typed(o, pkg, option) {
-		o.datatype = DATATYPES[pkg]?.[option];
-		if (/^(uinteger|range)/.test(o.datatype ?? ''))
-			o.validate = (section_id, value) => this.plainNumber(value);
+		const type = DATATYPES[pkg]?.[option];
+		o.datatype = type;
+		if (NUMERIC.test(type ?? ''))
+			o.validate = (section_id, value) => this.plainNumber(value, SIGNED.test(type));
 		return o;
 	},
 
@@ -103,8 +119,8 @@ return baseclass.extend({
 		return map;
 	},
 
-	plainNumber(value) {
-		return value == null || value === '' || /^(0|[1-9][0-9]*)$/.test(value)
+	plainNumber(value, signed) {
+		return value == null || value === '' || (signed ? /^(0|-?[1-9][0-9]*)$/ : /^(0|[1-9][0-9]*)$/).test(value)
 			? true : _('A plain number: digits only, no leading zero');
 	},
 
@@ -116,8 +132,8 @@ return baseclass.extend({
 		input.value = value;
 		let ok = factory.create(input, type, true).validate();
 		input.remove();
-		if (ok && /^(uinteger|range)/.test(type))
-			ok = this.plainNumber(value) === true;
+		if (ok && NUMERIC.test(type))
+			ok = this.plainNumber(value, SIGNED.test(type)) === true;
 		return ok;
 	},
 
@@ -160,7 +176,7 @@ return baseclass.extend({
 		SPEEDS.forEach(v => o.value(v));
 		o.default = '115200';
 		opts.push(o);
-		o = s.option(form.ListValue, 'parity', _('Parity'));
+		o = this.typed(s.option(form.ListValue, 'parity', _('Parity')), pkg, 'parity');
 		[ [ 'N', _('none') ], [ 'O', _('odd') ], [ 'E', _('even') ], [ 'S', _('space') ] ].forEach(([ v, t ]) => o.value(v, t));
 		opts.push(o);
 		for (const [ name, label, values ] of [ [ 'databits', _('Data bits'), [ '7', '8' ] ], [ 'stopbits', _('Stop bits'), [ '1', '2' ] ] ]) {
@@ -193,48 +209,59 @@ return baseclass.extend({
 
 	// True, or the reason the outbox would not take the number.
 	checkNumber(number, cdma) {
+		const max = cdma ? NUMBER_MAX : GSM_NUMBER_MAX;
 		if (number == null || number === '')
 			return _('The number is empty');
-		if (number.length > NUMBER_MAX)
-			return _('The number is longer than %d characters').format(NUMBER_MAX);
+		if (number.length > max)
+			return _('The number is longer than %d characters').format(max);
 		if (cdma ? !/^[0-9*#]+$/.test(number) : !/^\+?[0-9]+$/.test(number))
 			return cdma ? _('The number may hold only digits, * and #')
 			            : _('The number may hold only digits, after an optional leading +');
 		return true;
 	},
 
-	checkText(text) {
+	// True, or the reason the outbox would not send the text whole: with
+	// the unicode option (longTexts) up to six parts, else 159 bytes.
+	checkText(text, longTexts) {
 		if (text == null || text === '')
 			return _('The text is empty');
 		if (/[\r\n\0]/.test(text))
 			return _('The text must be one line');
-		if (utf8Length(text) > TEXT_MAX_BYTES)
-			return _('The text is longer than %d bytes').format(TEXT_MAX_BYTES);
+		// A lone half of a surrogate pair has no UTF-8 form.
+		if (/\p{Surrogate}/u.test(text))
+			return _('The text is not UTF-8');
+		const max = longTexts ? LONG_TEXT_MAX : SHORT_TEXT_MAX;
+		if (utf8Length(text) > max)
+			return _('The text is longer than %d bytes').format(max);
+		if (longTexts && this.countText(text, true).parts > PARTS_MAX)
+			return _('The text is longer than %d parts').format(PARTS_MAX);
 		return true;
 	},
 
-	// Characters, encoding and parts of a text as the daemon sends it: with
-	// the newline the outbox keeps, in the GSM alphabet or UCS2 when the
-	// unicode option is on, else one message of raw bytes.
-	countText(text, unicode) {
+	// Characters, bytes, encoding and parts of a text as the daemon sends it:
+	// with the newline the outbox keeps, in the GSM alphabet or UCS2 with the
+	// unicode option (longTexts), else one message of raw bytes. units: the
+	// septets or UCS2 units the text takes, room: those its parts hold.
+	countText(text, longTexts) {
 		const chars = Array.from(text);
 		const bytes = utf8Length(text);
-		if (!unicode)
-			return { chars: chars.length, bytes, encoding: _('bytes'), parts: 1 };
+		const max = longTexts ? LONG_TEXT_MAX : SHORT_TEXT_MAX;
+		if (!longTexts)
+			return { chars: chars.length, bytes, max, parts: 1 };
 		const sent = chars.concat([ '\n' ]);
 		const septets = sent.every(c => GSM_BASIC.includes(c) || GSM_EXTENDED.includes(c));
 		const cost = septets ? (c => GSM_EXTENDED.includes(c) ? 2 : 1) : (c => c.length);
-		const total = sent.reduce((n, c) => n + cost(c), 0);
+		const units = sent.reduce((n, c) => n + cost(c), 0);
 		const single = septets ? SEPTETS_SINGLE : UCS2_SINGLE;
 		const perPart = septets ? SEPTETS_PART : UCS2_PART;
 		let parts = 1;
-		if (total > single) {
+		if (units > single) {
 			// Parts are filled greedily; an escape or a surrogate pair is never split.
 			parts = 0;
-			for (let i = 0; i < sent.length && parts < PARTS_MAX; parts++)
+			for (let i = 0; i < sent.length; parts++)
 				for (let used = 0; i < sent.length && used + cost(sent[i]) <= perPart; i++)
 					used += cost(sent[i]);
 		}
-		return { chars: chars.length, bytes, encoding: septets ? _('GSM 7-bit') : _('UCS2'), units: total, parts };
+		return { chars: chars.length, bytes, max, septets, units, parts, room: parts > 1 ? parts * perPart : single };
 	}
 });

@@ -27,6 +27,7 @@ return view.extend({
 			row(_('Signal strength'), s.strength_at > 0 ? '%s (%s)'.format(s.strength, common.time(s.strength_at)) : '-'),
 			row(_('Signal alarm'), s.alarm == '1' ? _('raised') : _('clear')),
 			row(_('Waiting in the outbox'), '%d'.format((+s.spool || 0) + (+s.batch || 0))),
+			row(_('Being retried'), '%d'.format(s.retry?.length ?? 0)),
 			row(_('Given up'), s.failed ?? '0'),
 			row(_('Last sent'), common.time(s.last_sent)),
 			row(_('Last received'), common.time(s.last_received))
@@ -53,7 +54,9 @@ return view.extend({
 					E('td', { 'class': 'td' }, [ _('No messages yet') ]) ]) ])
 			]),
 			E('div', { 'class': 'right' }, [
-				E('span', { 'class': 'sms-range' }, [ page.total ? _('%d-%d of %d').format(page.offset + 1, last, page.total) : '' ]),
+				E('span', { 'class': 'sms-range' }, [ !page.total ? ''
+					: page.more ? _('%d-%d of the newest %d').format(page.offset + 1, last, page.total)
+					: _('%d-%d of %d').format(page.offset + 1, last, page.total) ]),
 				' ',
 				E('button', { 'class': 'btn cbi-button', 'id': 'sms-newer', 'disabled': page.offset > 0 ? null : '',
 					'click': ui => this.showPage(Math.max(0, page.offset - PAGE)) }, [ _('Newer') ]),

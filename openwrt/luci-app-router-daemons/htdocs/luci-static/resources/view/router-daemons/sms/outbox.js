@@ -5,9 +5,9 @@
 'require ui';
 'require router-daemons.common as common';
 
-// The outbox: lines waiting in the spool, the message being retried and when
-// its next try comes, and the messages given up, each of which can be
-// queued again once.
+// The outbox: lines waiting (the rest of the batch being sent, then the
+// spool), the messages the modem refused, waiting for their next try, and
+// the messages given up, each of which can be queued again once.
 
 function table(id, titles, rows, empty) {
 	return E('table', { 'class': 'table', 'id': id }, [
@@ -16,8 +16,10 @@ function table(id, titles, rows, empty) {
 	]);
 }
 
+// Outside text goes in as a text node; a number stays on one line.
 function cell(text, cls) {
-	return E('td', { 'class': 'td ' + (cls ?? ''), 'style': 'white-space:pre-wrap;word-break:break-word' }, [ text ]);
+	return E('td', { 'class': 'td ' + (cls ?? ''),
+		'style': cls == 'sms-peer' ? 'white-space:nowrap' : 'white-space:pre-wrap;word-break:break-word' }, [ text ]);
 }
 
 return view.extend({
@@ -39,9 +41,12 @@ return view.extend({
 		const waiting = box.sending.concat(box.spool).map(w => E('tr', { 'class': 'tr' }, [
 			cell(w.number, 'sms-peer'), cell(w.text, 'sms-text')
 		]));
+		const now = Date.now() / 1000;
 		const retrying = box.retrying.map(r => E('tr', { 'class': 'tr' }, [
-			cell(r.number, 'sms-peer'), cell(r.text, 'sms-text'), cell('%d'.format(r.attempts)), cell(common.time(r.next_try))
+			cell(r.number, 'sms-peer'), cell(r.text, 'sms-text'), cell('%d'.format(r.attempts)),
+			cell(r.next_try > now ? _('%s (in %t)').format(common.time(r.next_try), Math.round(r.next_try - now)) : _('due now'), 'sms-next-try')
 		]));
+		const unconfirmed = box.failed.some(f => /^unconfirmed:/.test(f.reason));
 		const failed = box.failed.map(f => E('tr', { 'class': 'tr' }, [
 			cell(f.time), cell(f.number, 'sms-peer'), cell(f.text, 'sms-text'), cell(f.reason),
 			E('td', { 'class': 'td' }, [ f.requeued
@@ -52,12 +57,14 @@ return view.extend({
 		return E([], [
 			E('h3', {}, [ _('Waiting') ]),
 			table('sms-waiting', [ _('Number'), _('Text') ], waiting, _('Nothing is waiting')),
+			box.waiting_more ? E('p', {}, [ _('More lines wait than are shown.') ]) : '',
 			E('h3', {}, [ _('Being retried') ]),
 			table('sms-retrying', [ _('Number'), _('Text'), _('Attempts'), _('Next try') ], retrying, _('Nothing is being retried')),
 			E('h3', {}, [ _('Given up') ]),
 			table('sms-failed', [ _('Time'), _('Number'), _('Text'), _('Reason'), '' ], failed, _('Nothing was given up')),
-			box.failed_total > box.failed.length
-				? E('p', {}, [ _('The newest %d of %d are shown.').format(box.failed.length, box.failed_total) ]) : ''
+			box.failed_more || box.failed_total > box.failed.length
+				? E('p', {}, [ _('The newest %d are shown.').format(box.failed.length) ]) : '',
+			unconfirmed ? E('p', {}, [ _('A message given up as unconfirmed may have reached the phone: queued again, it can arrive twice.') ]) : ''
 		]);
 	},
 

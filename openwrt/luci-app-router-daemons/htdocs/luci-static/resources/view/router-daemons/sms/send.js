@@ -18,7 +18,9 @@ return view.extend({
 		return uci.get('sms', 'general', 'cdma') == '1';
 	},
 
-	unicode() {
+	// With the unicode option a GSM modem sends a text whole in up to six
+	// parts; CDMA sends 160 bytes whatever the option says.
+	longTexts() {
 		return uci.get('sms', 'general', 'unicode') == '1' && !this.cdma();
 	},
 
@@ -32,15 +34,18 @@ return view.extend({
 
 	update() {
 		const { number, text, count, problemsBox, button } = this.fields;
-		const n = common.countText(text.value, this.unicode());
+		const long = this.longTexts();
+		const n = common.countText(text.value, long);
 		const problems = [
 			this.check(number, common.checkNumber(number.value, this.cdma())),
-			this.check(text, common.checkText(text.value))
+			this.check(text, common.checkText(text.value, long))
 		];
 		dom.content(count, [
-			this.unicode()
-				? _('%d characters, %d bytes of %d, %s, %d part(s)').format(n.chars, n.bytes, common.TEXT_MAX_BYTES, n.encoding, n.parts)
-				: _('%d characters, %d bytes of %d').format(n.chars, n.bytes, common.TEXT_MAX_BYTES)
+			long
+				? _('%d characters, %s, %d of at most %d parts (%d of %d %s)').format(n.chars,
+					n.septets ? _('GSM 7-bit') : _('UCS2'), n.parts, common.PARTS_MAX, n.units, n.room,
+					n.septets ? _('septets') : _('UCS2 units'))
+				: _('%d characters, %d bytes of %d').format(n.chars, n.bytes, n.max)
 		]);
 		dom.content(problemsBox, problems.filter(p => p != null).map(p => E('div', {}, [ p ])));
 		button.disabled = problems.some(p => p != null) || number.value === '' || text.value === '';

@@ -3,8 +3,7 @@
 'require form';
 'require router-daemons.common as common';
 
-// The sms package. The init script checks the general section; the daemon
-// reads the rest itself (numbers as integers, keywords of at most 63 bytes).
+// The sms package, with the types its init script checks.
 
 const KEYWORDS = [
 	[ 'reboot', _('Reboot') ], [ 'cellstatus', _('Cellular status') ], [ 'cellup', _('Cellular link up') ],
@@ -43,6 +42,10 @@ return view.extend({
 		o = s.option(form.Flag, 'unicode', _('Unicode and long messages'),
 			_('Texts as phones write them, in up to six parts; off: one PDU of raw septets and octets'));
 		o = s.option(form.Flag, 'alarmenabled', _('Signal alarm switch'));
+		o = common.typed(s.option(form.Value, 'retrytime', _('Give up a refused message after (s)'),
+			_('Until then it is tried again with growing pauses (30 s, doubling to 30 min); 0: given up at once')),
+			'sms', 'retrytime');
+		o.placeholder = '86400';
 		common.logLevel(s, 'sms');
 
 		s = m.section(form.NamedSection, 'command', 'command', _('Commands by SMS'));
@@ -59,14 +62,11 @@ return view.extend({
 
 		s = m.section(form.NamedSection, 'rssi', 'rssi', _('Signal alarm'));
 		s.option(form.Flag, 'rssialarm', _('Alarm on a weak signal'));
-		o = s.option(form.Value, 'sigthres', _('Weak at or below'));
-		o.datatype = 'integer';
+		o = common.typed(s.option(form.Value, 'sigthres', _('Weak at or below')), 'sms', 'sigthres');
 		o.default = '-100';
-		o = s.option(form.Value, 'failedthres', _('Weak readings that raise it'));
-		o.datatype = 'uinteger';
+		o = common.typed(s.option(form.Value, 'failedthres', _('Weak readings that raise it')), 'sms', 'failedthres');
 		o.default = '3';
-		o = s.option(form.Value, 'normalthres', _('Good readings that clear it'));
-		o.datatype = 'uinteger';
+		o = common.typed(s.option(form.Value, 'normalthres', _('Good readings that clear it')), 'sms', 'normalthres');
 		o.default = '3';
 
 		return common.keepValues(m).render();

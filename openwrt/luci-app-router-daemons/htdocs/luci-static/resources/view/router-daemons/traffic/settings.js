@@ -31,7 +31,7 @@ return view.extend({
 			o = s.option(form.Value, 'ifname', _('Interface'), _('Empty: no daemon for this section'));
 			o.rmempty = true;
 			s.option(form.Flag, 'enabled', _('Count against the allowance'));
-			o = s.option(form.ListValue, 'period', _('Period'));
+			o = typed(s.option(form.ListValue, 'period', _('Period')), 'period');
 			o.value('month', _('month'));
 			o.value('week', _('week'));
 			o.value('day', _('day'));
@@ -48,12 +48,12 @@ return view.extend({
 			o.default = '0';
 			o = typed(s.option(form.Value, 'datamax', _('Allowance (MB)'), _('1 MB = 1 000 000 bytes')), 'datamax');
 			o = s.option(form.DynamicList, 'percent', _('Alarm at (%)'), _('At most 12 percentages'));
-			o.datatype = 'uinteger';
+			o.datatype = common.datatype('moskar', 'percent');
 			o.validate = function(section_id, value) {
 				const list = this.formvalue(section_id) ?? [];
 				return (Array.isArray(list) ? list : [ list ]).length <= 12 ? true : _('At most 12 percentages');
 			};
-			o = s.option(form.Value, 'phone', _('Alarm numbers'), _('Separated by blanks'));
+			o = typed(s.option(form.Value, 'phone', _('Alarm numbers'), _('Separated by blanks')), 'phone');
 			o.validate = phones;
 			s.option(form.Flag, 'turnoff', _('Stop the connection when the allowance is used up'));
 			o = typed(s.option(form.Value, 'commit_interval', _('Seconds between writes to flash'),

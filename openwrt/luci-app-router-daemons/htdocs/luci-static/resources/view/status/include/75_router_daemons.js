@@ -26,8 +26,9 @@ return baseclass.extend({
 		const run = s => common.runState(s);
 		if (o.sms.installed)
 			lines.push(this.line(_('SMS'), run(o.sms), o.sms.running
-				? _('modem %s, signal %s, %d waiting, %d given up').format(o.sms.modem ?? '-', +o.sms.strength_at > 0 ? o.sms.strength : '-',
-					(+o.sms.spool || 0) + (+o.sms.batch || 0), +o.sms.failed || 0) : ''));
+				? _('modem %s, signal %s, %d waiting, %d being retried, %d given up').format(o.sms.modem ?? '-',
+					+o.sms.strength_at > 0 ? o.sms.strength : '-', (+o.sms.spool || 0) + (+o.sms.batch || 0),
+					o.sms.retry?.length ?? 0, +o.sms.failed || 0) : ''));
 		o.traffic.forEach((t, i) => {
 			if (!t.installed || (!t.running && i == 1))
 				return;
