@@ -15,7 +15,6 @@
 #include "monotonic.h"
 #include "resolve.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "TcpClient.cpp";
 
 namespace {
@@ -97,7 +96,7 @@ int send_within_timeout(int sock, const char* data, size_t length, size_t* sent)
 
 int start_entry(int index, const char* host, const char* ip, int port, ClientReceiveFn on_receive)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： TcpClientStart called", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： TcpClientStart called");
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     client_reset(index, host, ip, port, on_receive);
@@ -115,16 +114,16 @@ bool server_address(int index, const ClientTarget& entry, sockaddr_in* addr)
         if (resolve_ipv4(entry.host, &addr->sin_addr) != 0) {
             // Connecting to 0.0.0.0 instead would reach this router's own
             // services on that port; the next send tries the lookup again.
-            log_print(LOG_ERROR, "[%s %d] Error： gethostbyname error: %s！", LOG_UNIT, __LINE__, entry.host);
+            LOG(LOG_ERROR, "Error： gethostbyname error: %s！", entry.host);
             return false;
         }
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &addr->sin_addr, text, sizeof text);
-        log_print(LOG_DEBUG, "[%s %d] Debug： gethostbyname success: %s！", LOG_UNIT, __LINE__, text);
+        LOG(LOG_DEBUG, "Debug： gethostbyname success: %s！", text);
         return true;
     }
     if (inet_aton(entry.ip, &addr->sin_addr) == 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： inet_aton error, ip=%s, index = %d", LOG_UNIT, __LINE__, entry.ip, index);
+        LOG(LOG_ERROR, "Error： inet_aton error, ip=%s, index = %d", entry.ip, index);
         return false;
     }
     return true;
@@ -137,29 +136,28 @@ void run_connection(const ClientAttempt& attempt, int sock)
     if (tcp_settings.no_delay.load() == 1) {
         int one = 1;
         if (setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == -1) {
-            log_print(LOG_ERROR, "[%s %d] Error： set tcp nodelay error", LOG_UNIT, __LINE__);
+            LOG(LOG_ERROR, "Error： set tcp nodelay error");
             return;
         }
-        log_print(LOG_DEBUG, "[%s %d] Debug： set TCP_NODELAY", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： set TCP_NODELAY");
     }
     sockaddr_in addr;
     if (!server_address(index, attempt.target, &addr))
         return;
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    log_print(LOG_TRACE, "[%s %d] Trace： connect to %s  ", LOG_UNIT, __LINE__, text);
+    LOG(LOG_TRACE, "Trace： connect to %s  ", text);
     int connected = connect_with_timeout(sock, addr);
     if (connected == -2)
-        log_print(LOG_ERROR, "[%s %d] Error： connect timed out after %d s, index=%d", LOG_UNIT, __LINE__,
-                  CONNECT_TIMEOUT_MS / 1000, index);
+        LOG(LOG_ERROR, "Error： connect timed out after %d s, index=%d", CONNECT_TIMEOUT_MS / 1000, index);
     if (connected != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Connect failure, index=%d", LOG_UNIT, __LINE__, index);
+        LOG(LOG_ERROR, "Error： Connect failure, index=%d", index);
         return;
     }
     // Set once connected: the connect has its own time-out above.
     unsigned unacked = UNACKED_TIMEOUT_MS;
     setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
-    log_print(LOG_DEBUG, "[%s %d] Debug： server connected", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： server connected");
     if (!client_publish_connected(index, sock, attempt.generation))
         return; // closed or restarted while connecting
     if (ClientConnectedFn callback = tcp_settings.on_connected.load())
@@ -173,12 +171,10 @@ void run_connection(const ClientAttempt& attempt, int sock)
         ssize_t n = recv(sock, buffer, CLIENT_RECV_SIZE, 0);
         if (n <= 0) {
             int err = errno;
-            log_print(LOG_ERROR, "[%s %d] Error： recv error code :%d info: '%s'", LOG_UNIT, __LINE__, err,
-                      strerror(err));
+            LOG(LOG_ERROR, "Error： recv error code :%d info: '%s'", err, strerror(err));
             return;
         }
-        log_print(LOG_TRACE, "[%s %d] Trace： recv succeed :'%s' len: %d", LOG_UNIT, __LINE__, buffer,
-                  static_cast<int>(n));
+        LOG(LOG_TRACE, "Trace： recv succeed :'%s' len: %d", buffer, static_cast<int>(n));
         if (on_receive)
             on_receive(index, buffer, static_cast<int>(n));
     }
@@ -186,22 +182,21 @@ void run_connection(const ClientAttempt& attempt, int sock)
 
 void* tcp_connect_thread(void* arg)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： thread starting ...", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： thread starting ...");
     ClientAttempt attempt;
     if (!client_attempt_begin(arg, &attempt)) {
-        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
-                  __LINE__, attempt.index, MAX_CONNECTIONS);
+        LOG(LOG_ERROR, "Error： max connection is overflow,index=%d, max connection=%d", attempt.index, MAX_CONNECTIONS);
         return nullptr;
     }
     int index = attempt.index;
     int sock = client_open_socket(SOCK_STREAM);
     if (sock < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Socket error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： Socket error");
     } else if (client_attach(index, sock, attempt.generation)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： socket created", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： socket created");
         run_connection(attempt, sock);
     }
-    log_print(LOG_INFO, "[%s %d] Info： connection terminated", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： connection terminated");
     client_finish(index, sock, attempt.generation);
     return nullptr;
 }
@@ -222,11 +217,11 @@ int TcpClientReconnect(int index)
 {
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
-    log_print(LOG_INFO, "[%s %d] Info： try to re-connecting", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： try to re-connecting");
     uint32_t now = static_cast<uint32_t>(monotonic_ms());
     tcp_settings.last_attempt_ms[index].store(now != 0 ? now : 1);
     if (client_spawn(index, tcp_connect_thread) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： reconnect for tcp client failure");
         return -1;
     }
     return 0;
@@ -237,8 +232,7 @@ int TcpClientSend(int index, const char* data, int length)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     ClientUse use(index);
-    log_print(LOG_DEBUG, "[%s %d] Debug： i=%d, fd=%d, status=%d", LOG_UNIT, __LINE__, index, use.socket(),
-              use.state());
+    LOG(LOG_DEBUG, "Debug： i=%d, fd=%d, status=%d", index, use.socket(), use.state());
     if (use.state() == CONN_CLOSED) {
         // A server that refuses or resets at once must not be hammered
         // however short the forwarding interval.
@@ -248,25 +242,25 @@ int TcpClientSend(int index, const char* data, int length)
         return -2;
     }
     if (use.state() == CONN_CONNECTING) {
-        log_print(LOG_INFO, "[%s %d] Info： server is connecting", LOG_UNIT, __LINE__);
+        LOG(LOG_INFO, "Info： server is connecting");
         return -2;
     }
     size_t sent = 0;
     int rc = send_within_timeout(use.socket(), data, length > 0 ? static_cast<size_t>(length) : 0, &sent);
     if (rc == -1) {
         int err = errno;
-        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'", LOG_UNIT, __LINE__, err, strerror(err));
+        LOG(LOG_ERROR, "Error： send error code: %d info: '%s'", err, strerror(err));
         return -1;
     }
     if (rc == -2) {
         // The server stopped taking data; waiting longer would stall the
         // caller's loop. The thread ends, the next sends reconnect lazily.
-        log_print(LOG_ERROR, "[%s %d] Error： send buffer full for %d ms, %d of %d bytes sent, connection closed, "
-                  "index=%d", LOG_UNIT, __LINE__, SEND_TIMEOUT_MS, static_cast<int>(sent), length, index);
+        LOG(LOG_ERROR, "Error： send buffer full for %d ms, %d of %d bytes sent, connection closed, index=%d",
+            SEND_TIMEOUT_MS, static_cast<int>(sent), length, index);
         client_close(index);
         return -1;
     }
-    log_print(LOG_TRACE, "[%s %d] Trace： send %d bytes successfully", LOG_UNIT, __LINE__, static_cast<int>(sent));
+    LOG(LOG_TRACE, "Trace： send %d bytes successfully", static_cast<int>(sent));
     return 0;
 }
 

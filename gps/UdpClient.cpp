@@ -12,7 +12,6 @@
 #include "monotonic.h"
 #include "resolve.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "UdpClient.cpp";
 
 namespace {
@@ -54,16 +53,15 @@ void look_up(HostLookup* lookup)
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &addr, text, sizeof text);
         if (lookup->failures > 0)
-            log_print(LOG_INFO, "[%s %d] Info： %s resolved to %s after %d failed lookups", LOG_UNIT, __LINE__,
-                      lookup->host, text, lookup->failures);
+            LOG(LOG_INFO, "Info： %s resolved to %s after %d failed lookups", lookup->host, text, lookup->failures);
         else if (lookup->address != 0 && lookup->address != addr.s_addr)
-            log_print(LOG_INFO, "[%s %d] Info： %s moved to %s", LOG_UNIT, __LINE__, lookup->host, text);
+            LOG(LOG_INFO, "Info： %s moved to %s", lookup->host, text);
         lookup->address = addr.s_addr;
         lookup->failures = 0;
         return;
     }
     if (lookup->failures++ == 0)
-        log_print(LOG_WARNING, "[%s %d] Warning： gethostbyname error: %s！", LOG_UNIT, __LINE__, lookup->host);
+        LOG(LOG_WARNING, "Warning： gethostbyname error: %s！", lookup->host);
 }
 
 // When the next lookup is due; wanted: a sender asked for one.
@@ -105,12 +103,10 @@ void receive_loop(const ClientAttempt& attempt, int sock, HostLookup* lookup)
         ssize_t n = recvfrom(sock, buffer, CLIENT_RECV_SIZE, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
         if (n <= 0) {
             int err = errno;
-            log_print(LOG_ERROR, "[%s %d] Error： recvfrom error code :%d info: '%s'\n", LOG_UNIT, __LINE__, err,
-                      strerror(err));
+            LOG(LOG_ERROR, "Error： recvfrom error code :%d info: '%s'\n", err, strerror(err));
             return;
         }
-        log_print(LOG_DEBUG, "[%s %d] Debug： recvfrom succeed :'%s' len: %d\n", LOG_UNIT, __LINE__, buffer,
-                  static_cast<int>(n));
+        LOG(LOG_DEBUG, "Debug： recvfrom succeed :'%s' len: %d\n", buffer, static_cast<int>(n));
         if (attempt.target.on_receive)
             attempt.target.on_receive(index, buffer, static_cast<int>(n));
     }
@@ -120,21 +116,20 @@ void* udp_receive_thread(void* arg)
 {
     ClientAttempt attempt;
     if (!client_attempt_begin(arg, &attempt)) {
-        log_print(LOG_ERROR, "[%s %d] Error： max connection is overflow,index=%d, max connection=%d", LOG_UNIT,
-                  __LINE__, attempt.index, MAX_CONNECTIONS);
+        LOG(LOG_ERROR, "Error： max connection is overflow,index=%d, max connection=%d", attempt.index, MAX_CONNECTIONS);
         return nullptr;
     }
     int index = attempt.index;
     int sock = client_open_socket(SOCK_DGRAM);
     if (sock < 0)
-        log_print(LOG_ERROR, "[%s %d] Error： Socket", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： Socket");
     if (!client_attach(index, sock, attempt.generation)) {
         // The entry was closed or restarted before this attempt got going.
         if (sock >= 0)
             close(sock);
         return nullptr;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： socket created\n", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： socket created\n");
     HostLookup lookup = {attempt.target.host, 0, 0, 0};
     bool by_name = attempt.target.host[0] != 0;
     if (by_name)
@@ -163,7 +158,7 @@ int UdpClientOpen(int index)
     if (index < 0 || index >= MAX_CONNECTIONS)
         return -1;
     if (client_spawn(index, udp_receive_thread) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： reconnect for tcp client failure", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： reconnect for tcp client failure");
         return -1;
     }
     return 0;
@@ -178,7 +173,7 @@ int UdpClientSend(int index, const char* data, int length)
     if (use.state() == CONN_CLOSED)
         return UdpClientOpen(index);
     if (use.state() == CONN_CONNECTING) {
-        log_print(LOG_ERROR, "[%s %d] Error： server is connecting\n", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： server is connecting\n");
         return -2;
     }
     sockaddr_in dest;
@@ -192,7 +187,7 @@ int UdpClientSend(int index, const char* data, int length)
         have_address = inet_aton(entry.target.ip, &dest.sin_addr) != 0;
     }
     if (!have_address) {
-        log_print(LOG_ERROR, "[%s %d] Error： inet_aton,ip=%s, index=%d", LOG_UNIT, __LINE__, entry.target.ip, index);
+        LOG(LOG_ERROR, "Error： inet_aton,ip=%s, index=%d", entry.target.ip, index);
         return -3;
     }
     dest.sin_family = AF_INET;
@@ -201,13 +196,12 @@ int UdpClientSend(int index, const char* data, int length)
                           reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (sent < 0) {
         int err = errno;
-        log_print(LOG_ERROR, "[%s %d] Error： send error code: %d info: '%s'\n", LOG_UNIT, __LINE__, err,
-                  strerror(err));
+        LOG(LOG_ERROR, "Error： send error code: %d info: '%s'\n", err, strerror(err));
         // The address may have gone stale: the receive thread looks the name up again.
         if (by_name)
             entry.lookup_wanted.store(true);
         return -1;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： send %d bytes successfully\n", LOG_UNIT, __LINE__, static_cast<int>(sent));
+    LOG(LOG_DEBUG, "Debug： send %d bytes successfully\n", static_cast<int>(sent));
     return 0;
 }

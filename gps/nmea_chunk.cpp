@@ -4,7 +4,6 @@
 
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "nmea_chunk.cpp";
 
 namespace {
@@ -37,7 +36,7 @@ int extract_gprmc(const char* src, size_t len, char* dst, size_t size)
         return 0;
     size_t offset = static_cast<size_t>(start - src);
     size_t rest = len - offset;
-    log_print(LOG_DEBUG, "[%s %d] Debug： extract_gprmc %.*s", LOG_UNIT, __LINE__, static_cast<int>(rest), start);
+    LOG(LOG_DEBUG, "Debug： extract_gprmc %.*s", static_cast<int>(rest), start);
     // The next sentence may start right after "$GP" at the earliest.
     const void* next = rest > 3 ? memchr(start + 3, '$', rest - 3) : nullptr;
     if (!next)
@@ -47,7 +46,7 @@ int extract_gprmc(const char* src, size_t len, char* dst, size_t size)
     if (count > size - 1)
         count = size - 1;
     memcpy(dst, start, count);
-    log_print(LOG_DEBUG, "[%s %d] Debug： tmp1=0x%x,tmp2=0x%x, return str=%.*s", LOG_UNIT, __LINE__,
-              static_cast<unsigned>(offset), static_cast<unsigned>(end), static_cast<int>(count), dst);
+    LOG(LOG_DEBUG, "Debug： tmp1=0x%x,tmp2=0x%x, return str=%.*s", static_cast<unsigned>(offset),
+        static_cast<unsigned>(end), static_cast<int>(count), dst);
     return static_cast<int>(count);
 }

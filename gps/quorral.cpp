@@ -12,19 +12,20 @@
 
 #include "TcpClient.h"
 #include "UdpClient.h"
-#include "config.h"
 #include "gps_config.h"
 #include "log.h"
-#include "pidfile.h"
 #include "nmea_chunk.h"
 #include "paths.h"
+#include "pidfile.h"
 #include "port_watch.h"
 #include "serial.h"
+#include "shell.h"
 #include "status.h"
-#include "uci_check.h"
+#include "text.h"
 #include "time64.h"
+#include "uci_access.h"
+#include "uci_check.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "quorral.cpp";
 
 namespace {
@@ -61,20 +62,13 @@ struct Forwarder {
 
 Forwarder forwarder;
 
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_UNIT, __LINE__, path);
-}
-
 void request_restart() { run_cmd("/etc/init.d/quorral restart"); }
 
 // A port that hung up or vanished is closed and its outage logged once;
 // what is read or forwarded meanwhile waits for port_back.
 void port_down(PortWatch* watch, int* fd, const char* role, const char* why)
 {
-    log_print(LOG_ERROR, "[%s %d] Error： %s %s lost (%s), reopening it every second", LOG_UNIT, __LINE__, role,
-              watch->path, why);
+    LOG(LOG_ERROR, "Error： %s %s lost (%s), reopening it every second", role, watch->path, why);
     port_lost(watch, fd);
 }
 
@@ -85,8 +79,7 @@ bool port_back(PortWatch* watch, int* fd, const char* role, bool (*setup)(int fd
     if (reopened < 0)
         return false;
     *fd = reopened;
-    log_print(LOG_INFO, "[%s %d] Info： %s %s back after %ld s", LOG_UNIT, __LINE__, role, watch->path,
-              port_outage_s(*watch));
+    LOG(LOG_INFO, "Info： %s %s back after %ld s", role, watch->path, port_outage_s(*watch));
     return true;
 }
 
@@ -110,7 +103,7 @@ int serial_out_write(const char* data, int len)
         !port_back(&watch, &forwarder.serial_out, "serial port", setup_serial_out))
         return -1;
     if (forwarder.serial_out == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： serial is not openned", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： serial is not openned");
         return -1;
     }
     if (write(forwarder.serial_out, data, static_cast<size_t>(len)) < 0) {
@@ -118,7 +111,7 @@ int serial_out_write(const char* data, int len)
             port_down(&watch, &forwarder.serial_out, "serial port", why);
         return -1;
     }
-    log_print(LOG_INFO, "[%s %d] Info： write msg len=%d succeed\n", LOG_UNIT, __LINE__, len);
+    LOG(LOG_INFO, "Info： write msg len=%d succeed\n", len);
     return 0;
 }
 
@@ -168,7 +161,7 @@ void open_destination(const GpsConfig& config)
         open_serial_out(config);
         break;
     default:
-        log_print(LOG_INFO, "[%s %d] Info： not supported protocol %d", LOG_UNIT, __LINE__, config.proto);
+        LOG(LOG_INFO, "Info： not supported protocol %d", config.proto);
         break;
     }
 }
@@ -198,8 +191,7 @@ void count_forwarded(bool sent)
     }
     ++forwarder.sent_total;
     if (forwarder.dropped_chunks > 0)
-        log_print(LOG_INFO, "[%s %d] Info： forwarding again, %ld chunks dropped before", LOG_UNIT, __LINE__,
-                  forwarder.dropped_chunks);
+        LOG(LOG_INFO, "Info： forwarding again, %ld chunks dropped before", forwarder.dropped_chunks);
     forwarder.dropped_chunks = 0;
 }
 
@@ -209,7 +201,7 @@ void forward_chunk(const char* data, int len)
 {
     const GpsConfig& config = forwarder.config;
     if (config.proto != PROTO_TCP && config.proto != PROTO_UDP && config.proto != PROTO_SERIAL) {
-        log_print(LOG_ERROR, "[%s %d] Error： not supported protocol %d", LOG_UNIT, __LINE__, config.proto);
+        LOG(LOG_ERROR, "Error： not supported protocol %d", config.proto);
         return;
     }
     int failed = 0;
@@ -223,9 +215,8 @@ void handle_chunk(int len)
 {
     int text_len = static_cast<int>(strlen(forwarder.read_buffer));
     if (text_len != len)
-        log_print(LOG_ERROR, "[%s %d] Error： quorral error, strlen(buff)=%d. len=%d", LOG_UNIT, __LINE__, text_len,
-                  len);
-    log_print(LOG_DEBUG, "[%s %d] Debug： gps, len=%d", LOG_UNIT, __LINE__, len);
+        LOG(LOG_ERROR, "Error： quorral error, strlen(buff)=%d. len=%d", text_len, len);
+    LOG(LOG_DEBUG, "Debug： gps, len=%d", len);
     if (forwarder.config.onlyrmc == 1) {
         int rmc_len = extract_gprmc(forwarder.read_buffer, static_cast<size_t>(len), forwarder.rmc_buffer,
                                     sizeof forwarder.rmc_buffer);
@@ -279,7 +270,7 @@ void pause_interval()
 {
     if (forwarder.config.proto == PROTO_TCP)
         TcpClientClose(CLIENT_INDEX);
-    log_print(LOG_ERROR, "[%s %d] Error： quorral failed, restart it", LOG_UNIT, __LINE__);
+    LOG(LOG_ERROR, "Error： quorral failed, restart it");
     request_restart();
     close(forwarder.gps_fd);
     exit(0);
@@ -326,24 +317,23 @@ void publish_status()
 
 int main(int argc, char** argv)
 {
-    log_print(LOG_INFO, "[%s %d] Info： quorral starting..", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： quorral starting..");
     memset(forwarder.serial_number, 0, sizeof forwarder.serial_number);
     log_set_output(LOG_OUT_FILE);
     log_set_level(LOG_TRACE);
     log_set_file("/tmp/gps.log");
     if (argc < 2) {
-        log_print(LOG_ERROR, "[%s %d] Error： quorral parameter error ", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： quorral parameter error ");
         return -1;
     }
     const char* device = argv[1];
-    if (argc > 2)
-        write_pid_file(argv[2]);
+    if (argc > 2 && !pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", argv[2]);
 
     memset(&forwarder.config, 0, sizeof forwarder.config);
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused("quorral", refusal, sizeof refusal))
-        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,
-                  "quorral", refusal);
+        LOG(LOG_ERROR, "Error： cannot read UCI package %s, its options read as 0: %s", "quorral", refusal);
     // The Error lines name what is refused; running on would only fail later.
     if (load_gps_config(&forwarder.config) > 0) {
         if (argc > 2)
@@ -354,7 +344,7 @@ int main(int argc, char** argv)
 
     forwarder.gps_fd = open_port(device);
     if (forwarder.gps_fd == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： device error %s \n", LOG_UNIT, __LINE__, device);
+        LOG(LOG_ERROR, "Error： device error %s \n", device);
         sleep(OPEN_FAILURE_PAUSE_S);
         request_restart();
         return -2;
@@ -362,13 +352,12 @@ int main(int argc, char** argv)
     setup_gps_port(forwarder.gps_fd);
     port_watch_start(&forwarder.gps_watch, device, forwarder.gps_fd);
 
-    log_print(LOG_INFO, "[%s %d] Info： connecting...", LOG_UNIT, __LINE__);
-    log_print(LOG_INFO, "[%s %d] Info： %d,%s,%d\n", LOG_UNIT, __LINE__, config.proto, config.serverip,
-              config.serverport);
+    LOG(LOG_INFO, "Info： connecting...");
+    LOG(LOG_INFO, "Info： %d,%s,%d\n", config.proto, config.serverip, config.serverport);
     if (config.sendsn == 1)
         get_data_str("system.version.sn", forwarder.serial_number, SERIAL_NUMBER_SIZE - 1);
     open_destination(config);
-    log_print(LOG_INFO, "[%s %d] Info： done", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： done");
 
     run_loop();
 }

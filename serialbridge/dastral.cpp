@@ -11,19 +11,18 @@
 #include <ctime>
 
 #include "bridge_config.h"
-#include "config.h"
+#include "files.h"
 #include "log.h"
-#include "pidfile.h"
 #include "monotonic.h"
 #include "own_file.h"
 #include "paths.h"
+#include "pidfile.h"
 #include "port_watch.h"
 #include "serial.h"
-#include "time64.h"
 #include "status.h"
+#include "time64.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "dastral.cpp";
 
 namespace {
@@ -84,32 +83,11 @@ struct Bridge {
 
 Bridge bridge;
 
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.", LOG_UNIT, __LINE__, path);
-}
-
-// Writes the whole block (a tty may take part of it); false on an error.
-bool write_all(int fd, const char* data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The module line is fixed; a set-up failure is logged and the port used all the same.
 bool setup_module_port(int fd)
 {
     if (setup_port(fd, 115200, 8, 'N', 1, 1) == -1)
-        log_print(LOG_ERROR, "[%s %d] Error： setup_port error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： setup_port error");
     return true;
 }
 
@@ -128,7 +106,7 @@ int open_module_port(const char* path)
             port_watch_start(&bridge.module_watch, path, fd);
             return fd;
         }
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, path);
+        LOG(LOG_ERROR, "Error： open device %s error\n", path);
         sleep(MODULE_OPEN_PAUSE_S);
     }
     return -1;
@@ -178,8 +156,7 @@ void append_capture(const char* data, size_t len)
         const char* why = open_capture(current.c_str());
         if (why) {
             if (!capture.refused)
-                log_print(LOG_ERROR, "[%s %d] Error： capture file %s not written: %s", LOG_UNIT, __LINE__,
-                          CAPTURE_FILE, why);
+                LOG(LOG_ERROR, "Error： capture file %s not written: %s", CAPTURE_FILE, why);
             capture.refused = true;
             return;
         }
@@ -213,8 +190,7 @@ Side module_side() { return {&bridge.module_fd, &bridge.module_watch, "module po
 // Closes a port that hung up or vanished, logging the outage once.
 void lose(const Side& side, const char* why)
 {
-    log_print(LOG_ERROR, "[%s %d] Error： %s %s lost (%s), reopening it every second", LOG_UNIT, __LINE__,
-              side.role, side.watch->path, why);
+    LOG(LOG_ERROR, "Error： %s %s lost (%s), reopening it every second", side.role, side.watch->path, why);
     port_lost(side.watch, side.fd);
 }
 
@@ -237,14 +213,13 @@ void reopen(const Side& side)
     if (fd < 0)
         return;
     *side.fd = fd;
-    log_print(LOG_INFO, "[%s %d] Info： %s %s back after %ld s", LOG_UNIT, __LINE__, side.role, side.watch->path,
-              port_outage_s(*side.watch));
+    LOG(LOG_INFO, "Info： %s %s back after %ld s", side.role, side.watch->path, port_outage_s(*side.watch));
 }
 
 // Board to module in one write per block; the module wants CR after every LF.
 void board_to_module()
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： trying to read from serial port", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： trying to read from serial port");
     ssize_t n = read(bridge.board_fd, bridge.buffer, TRANSFER_SIZE);
     if (n <= 0) {
         if (still_there(board_side(), n < 0 ? errno : 0))
@@ -252,13 +227,12 @@ void board_to_module()
         return;
     }
     bridge.buffer[n] = 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： serial port read byte %d, content:%s", LOG_UNIT, __LINE__,
-              static_cast<int>(n), bridge.buffer);
+    LOG(LOG_DEBUG, "Debug： serial port read byte %d, content:%s", static_cast<int>(n), bridge.buffer);
     size_t out = 0;
     for (ssize_t i = 0; i < n; ++i) {
         char byte = bridge.buffer[i];
         bridge.translated[out++] = byte;
-        log_print(LOG_DEBUG, "[%s %d] Debug： send byte %02x", LOG_UNIT, __LINE__, static_cast<int>(byte));
+        LOG(LOG_DEBUG, "Debug： send byte %02x", static_cast<int>(byte));
         if (byte == '\n')
             bridge.translated[out++] = '\r';
     }
@@ -278,7 +252,7 @@ void module_to_board()
             bridge.idle = true;
         return;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： radio module port read byte %d", LOG_UNIT, __LINE__, static_cast<int>(n));
+    LOG(LOG_DEBUG, "Debug： radio module port read byte %d", static_cast<int>(n));
     if (!write_all(bridge.board_fd, bridge.buffer, static_cast<size_t>(n)))
         still_there(board_side(), errno);
     bridge.to_board += static_cast<unsigned long long>(n);
@@ -335,16 +309,16 @@ void open_board_port(bool default_path)
     // or its hang-up would end the bridge with SIGHUP.
     bridge.board_fd = open(path, O_RDWR | O_NOCTTY);
     if (bridge.board_fd < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： serialport error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： serialport error");
     } else {
         const char* name = ttyname(bridge.board_fd);
-        log_print(LOG_DEBUG, "[%s %d] Debug： open %s succesfully", LOG_UNIT, __LINE__, name ? name : path);
+        LOG(LOG_DEBUG, "Debug： open %s succesfully", name ? name : path);
         port_watch_start(&bridge.board_watch, path, bridge.board_fd);
     }
     if (fcntl(bridge.board_fd, F_SETFL, 0) < 0)
-        log_print(LOG_ERROR, "[%s %d] Error： fcntl error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： fcntl error");
     if (!isatty(STDIN_FILENO))
-        log_print(LOG_WARNING, "[%s %d] Warning： Standard input is not a terminal device.", LOG_UNIT, __LINE__);
+        LOG(LOG_WARNING, "Warning： Standard input is not a terminal device.");
 }
 
 } // namespace
@@ -352,13 +326,14 @@ void open_board_port(bool default_path)
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        log_print(LOG_ERROR, "[%s %d] Error： dastral parameter error ", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： dastral parameter error ");
         return -1;
     }
     const char* module_path = argv[1];
     bridge.module_path = module_path;
     snprintf(bridge.board_path, sizeof bridge.board_path, "%s", argc == 4 ? argv[3] : DEFAULT_BOARD_PORT);
-    write_pid_file(argv[2]);
+    if (!pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.", argv[2]);
 
     memset(&bridge.config, 0, sizeof bridge.config);
     // The Error lines name what is refused; running on would only fail later.
@@ -367,13 +342,13 @@ int main(int argc, char** argv)
         return EXIT_BAD_OPTION;
     }
     const BridgeConfig& config = bridge.config;
-    log_print(LOG_DEBUG, "[%s %d] Debug： debug level=%d, output=%d", LOG_UNIT, __LINE__, config.debug, config.output);
+    LOG(LOG_DEBUG, "Debug： debug level=%d, output=%d", config.debug, config.output);
     log_set_level(config.debug);
     log_set_output(config.output);
 
     open_board_port(argc != 4);
     if (setup_port(bridge.board_fd, config.baudrate, config.databits, config.parity, config.stopbits, 1) < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Set serial port Error", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： Set serial port Error");
         if (bridge.board_fd >= 0)
             close(bridge.board_fd);
         return 0;
@@ -381,10 +356,10 @@ int main(int argc, char** argv)
     bridge.module_fd = open_module_port(module_path);
     if (bridge.module_fd == -1) {
         close(bridge.board_fd);
-        log_print(LOG_ERROR, "[%s %d] Error： finished", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： finished");
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： start module serial loop", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： start module serial loop");
 
     run_bridge();
 }

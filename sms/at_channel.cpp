@@ -12,7 +12,6 @@
 #include "shown_text.h"
 #include "sms_status.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "at_channel.cpp";
 
 namespace {
@@ -111,8 +110,7 @@ ReadStep read_more(int fd, char* buffer, int* total, long long wait_ms)
     ssize_t n = room > 0 ? read(fd, buffer + *total, room) : 0;
     if (n > 0)
         *total += static_cast<int>(n);
-    log_print(LOG_DEBUG, "[%s %d] Debug： read_datas:%d,%s", LOG_UNIT, __LINE__, static_cast<int>(n),
-              Shown(buffer).c_str());
+    LOG(LOG_DEBUG, "Debug： read_datas:%d,%s", static_cast<int>(n), Shown(buffer).c_str());
     if (n > 0)
         return ReadStep::Data;
     // Pausing keeps a line that stays readable from spinning the CPU.
@@ -156,9 +154,9 @@ void read_until(int fd, char* buffer, int timeout, bool (*done)(const char*))
 int at_write(int fd, const char* cmd)
 {
     int len = static_cast<int>(strlen(cmd));
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd: %s,len=%d", LOG_UNIT, __LINE__, Shown(cmd).c_str(), len);
+    LOG(LOG_DEBUG, "Debug： cmd: %s,len=%d", Shown(cmd).c_str(), len);
     if (write(fd, cmd, len) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_UNIT, __LINE__, fd);
+        LOG(LOG_DEBUG, "Debug： write device  error,fd=%d", fd);
         // A port that refuses writes is gone; the batch must not be spent on it.
         brenlow.modem_lost = true;
         return -1;
@@ -198,7 +196,7 @@ int read_datas(int fd, char* buffer, int timeout, int wait_mode)
 int at_command(int fd, const char* cmd, char* response, int timeout, int wait_mode)
 {
     if (cmd && at_write(fd, cmd) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： write error", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： write error");
         return 1;
     }
     if (wait_mode >= AT_UNTIL_FINAL) {
@@ -212,7 +210,7 @@ int at_command(int fd, const char* cmd, char* response, int timeout, int wait_mo
         read_datas(fd, response, timeout, wait_mode);
     }
     status_note_modem_answer(response);
-    log_print(LOG_DEBUG, "[%s %d] Debug： response: %s", LOG_UNIT, __LINE__, Shown(response).c_str());
+    LOG(LOG_DEBUG, "Debug： response: %s", Shown(response).c_str());
     return 0;
 }
 
@@ -237,7 +235,7 @@ void cancel_pending_submission(int fd)
 {
     static const char escape = 0x1B;
     if (write(fd, &escape, 1) != 1) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： write device  error,fd=%d", LOG_UNIT, __LINE__, fd);
+        LOG(LOG_DEBUG, "Debug： write device  error,fd=%d", fd);
         // Gone while we waited for its prompt: the message stays for the next start.
         brenlow.modem_lost = true;
     }

@@ -7,21 +7,22 @@
 
 #include "at_channel.h"
 #include "brenlow_state.h"
-#include "config.h"
+#include "files.h"
 #include "log.h"
 #include "options.h"
 #include "pidfile.h"
 #include "receive_hook.h"
 #include "rssi_alarm.h"
 #include "serial.h"
-#include "sms_config.h"
+#include "shell.h"
 #include "shown_text.h"
+#include "sms_config.h"
+#include "sms_inbox.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
-#include "time64.h"
+#include "sms_outbox.h"
 #include "sms_status.h"
+#include "time64.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "brenlow.cpp";
 
 namespace {
@@ -69,21 +70,21 @@ int main(int argc, char** argv)
     log_set_output(LOG_OUT_FILE);
     log_set_file("/tmp/modemlog.log");
     log_set_level(LOG_TRACE);
-    log_print(LOG_INFO, "[%s %d] Info： start process brenlow", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： start process brenlow");
 
     int fd = open_port(args.device);
-    log_print(LOG_INFO, "[%s %d] Info： brenlow check is done", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： brenlow check is done");
 
     // A file left by a process that is gone must not block every later start.
     PidClaim claim = pidfile_claim(args.pidfile);
     if (claim == PidClaim::AlreadyRunning) {
-        log_print(LOG_ERROR, "[%s %d] Error： Brenlow is started already: %s.\n", LOG_UNIT, __LINE__, args.pidfile);
+        LOG(LOG_ERROR, "Error： Brenlow is started already: %s.\n", args.pidfile);
         return 0;
     }
     if (claim == PidClaim::CreateFailed)
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_UNIT, __LINE__, args.pidfile);
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.\n", args.pidfile);
     if (fd == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： open device %s error\n", LOG_UNIT, __LINE__, Shown(args.device).c_str());
+        LOG(LOG_ERROR, "Error： open device %s error\n", Shown(args.device).c_str());
         return 0;
     }
     setup_port(fd, 115200, 8, 'N', 1, 1);
@@ -121,8 +122,7 @@ int main(int argc, char** argv)
         onreceive_tend(LOOP_PAUSE_S * 1000);
     }
     if (brenlow.modem_lost)
-        log_print(LOG_ERROR, "[%s %d] Error： modem %s stopped taking writes, exiting", LOG_UNIT, __LINE__,
-                  Shown(args.device).c_str());
+        LOG(LOG_ERROR, "Error： modem %s stopped taking writes, exiting", Shown(args.device).c_str());
     fprintf(stderr, "device %s not existed\n", args.device);
     unlink(args.pidfile);
     return 0;

@@ -5,20 +5,12 @@
 
 #include "receive_hook.h"
 #include "sms_config.h"
+#include "spool_line.h"
 
 // Modem answer kept per exchange: the longest answer we look into, terminated.
 constexpr int AT_RESPONSE_SIZE = 1024;
 // Modem device path from the command line, terminator included.
 constexpr int DEVICE_PATH_SIZE = 64;
-// Last spool message, for the repeat test: number and text plus terminators.
-constexpr int SPOOL_NUMBER_SIZE = 17;
-constexpr int SMS_TEXT_SIZE = 161;
-// Longest spool text, terminator included: with the unicode option a line's
-// whole text goes out, up to what six parts hold.
-constexpr int SPOOL_TEXT_SIZE = 2049;
-// The last PDU a read script printed, kept for the journal of a message
-// that cannot be delivered.
-constexpr int LAST_PDU_SIZE = 1024;
 
 enum class SmsMode { Unset = -1, Gsm = 0, Cdma = 1 };
 
@@ -61,11 +53,10 @@ struct BrenlowState {
     char gsm_response[AT_RESPONSE_SIZE] = {};
     char cdma_response[AT_RESPONSE_SIZE] = {};
 
-    char last_pdu[LAST_PDU_SIZE] = {};
-
     SmsConfig config = {};
     bool config_loaded = false;
 
+    // Last spool message, for the repeat test.
     char last_sent_number[SPOOL_NUMBER_SIZE] = {};
     char last_sent_text[SPOOL_TEXT_SIZE] = {};
     OutboxState outbox;

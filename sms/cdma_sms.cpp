@@ -7,14 +7,13 @@
 #include "at_channel.h"
 #include "brenlow_state.h"
 #include "cdma_pdu.h"
-#include "config.h"
+#include "cdma_text.h"
 #include "log.h"
 #include "pdu_submit.h"
 #include "shown_text.h"
-#include "sms_text.h"
+#include "sms_config.h"
 #include "stored_pdu.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "cdma_sms.cpp";
 
 namespace {
@@ -30,7 +29,7 @@ constexpr const char* CDMA_TAKEN_LINES[] = {"^HCMGS:", "OK", nullptr};
 
 SendReport cdma_send_pdumessage(CdmaShortMessage* sm)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： starting cdma_send_pdumessage", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： starting cdma_send_pdumessage");
     static_assert(PDU_TEXT_SIZE >= CDMA_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     SendReport report;
     char pdu[PDU_TEXT_SIZE] = {};
@@ -38,25 +37,24 @@ SendReport cdma_send_pdumessage(CdmaShortMessage* sm)
     int end = static_cast<int>(strnlen(pdu, sizeof pdu - 2));
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
-    log_print(LOG_DEBUG, "[%s %d] Debug： string length=%d, content=\"%s\"", LOG_UNIT, __LINE__, octets, pdu);
+    LOG(LOG_DEBUG, "Debug： string length=%d, content=\"%s\"", octets, pdu);
     if (octets == 0)
         return report;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
-        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： PDU is not hex, not sent");
         return report;
     }
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT^HCMGS=%d\r", octets);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd:%s", LOG_UNIT, __LINE__, cmd);
+    LOG(LOG_DEBUG, "Debug： cmd :%s", cmd);
+    LOG(LOG_DEBUG, "Debug： cmd:%s", cmd);
     const SubmitMode mode = {cdma_at_command, brenlow.cdma_fd, brenlow.cdma_response, 3, 5, AT_UNTIL_REPORT,
                              CDMA_TAKEN_LINES};
     SubmitStep step = submit_pdu(mode, cmd, pdu, &report);
     // A refusal or the network's failure report is no sent message.
     if (step == SubmitStep::LengthRefused || step == SubmitStep::Refused)
-        log_print(LOG_ERROR, "[%s %d] Error： send sms failed, modem answered: %s", LOG_UNIT, __LINE__,
-                  Shown(brenlow.cdma_response).c_str());
+        LOG(LOG_ERROR, "Error： send sms failed, modem answered: %s", Shown(brenlow.cdma_response).c_str());
     return report;
 }
 
@@ -64,39 +62,42 @@ SendReport cdma_send_pdumessage(CdmaShortMessage* sm)
 
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_UNIT, __LINE__, cmd ? cmd : "");
+    LOG(LOG_DEBUG, "Debug： Comand %s", cmd ? cmd : "");
     return at_command(brenlow.cdma_fd, cmd, response, timeout, wait_mode);
 }
 
 void cdma_sms_init()
 {
     if (cdma_at_command("AT$QCMGF=0\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error AT$QCMGF no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error AT$QCMGF no response");
     if (cdma_at_command("AT+SMSMODE=1\r", brenlow.cdma_response, 5, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error SMSMODE no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error SMSMODE no response");
     if (cdma_at_command("AT$QCPMS=\"SM\",\"SM\",\"SM\"\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error QCPMS no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error QCPMS no response");
     if (cdma_at_command("AT$QCNMI=2,1\r", brenlow.cdma_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error QCNMI no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error QCNMI no response");
 }
 
-int cdma_read_sms(int index, InboxMessage* msg)
+int cdma_read_sms(int index, StoredMessage* msg)
 {
-    static constexpr StoredDecoders decoders = {cdma_take_text_pdu, cdma_take_stored};
-    return read_stored_message(index, "/etc/gcom/read_sms_cdma.gcom", decoders, msg);
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms_cdma.gcom", msg->pdu, sizeof msg->pdu))
+        return 0;
+    cdma_decode_stored(msg, get_sms_config()->unicode == 1);
+    return 1;
 }
 
-void cdma_take_stored(const char* output, InboxMessage* msg)
+void cdma_decode_stored(StoredMessage* msg, bool whole_text)
 {
     CdmaShortMessage sm;
     memset(&sm, 0, sizeof sm);
-    cdma_decode_pdu(output, static_cast<int>(strlen(output)), &sm);
-    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
-                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
-                  "every decoded field must reach the inbox whole");
-    // The fields are filled by a decoder of outside input: never trust a terminator.
-    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
-                              sizeof sm.tp_ud, sm.tp_pid});
+    msg->concat = ConcatHeader{};
+    if (whole_text)
+        cdma_decode_text(msg->pdu, &sm, msg->text, sizeof msg->text, &msg->concat);
+    else
+        cdma_decode_pdu(msg->pdu, static_cast<int>(strlen(msg->pdu)), &sm);
+    take_decoded(msg, sm, whole_text);
+    // Read as text, a zero octet (the hour after midnight) would end the stamp.
+    cdma_scts_to_text(&sm, msg->stamp);
 }
 
 void cdma_delete_sms(int index)
@@ -115,7 +116,7 @@ bool cdma_count_sms(int* used, int* total)
 SendReport cdma_send_sms(const char* number, const char* text)
 {
     if (strlen(number) > CDMA_NUMBER_MAX) {
-        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
+        LOG(LOG_ERROR, "Error： destination number too long: %s", number);
         SendReport refused;
         snprintf(refused.answer, sizeof refused.answer, "number too long");
         return refused;
@@ -126,7 +127,7 @@ SendReport cdma_send_sms(const char* number, const char* text)
     size_t len = strnlen(text, CDMA_TEXT_MAX);
     memcpy(sm.tp_ud, text, len);
     sm.msgLen = static_cast<unsigned char>(len);
-    log_print(LOG_DEBUG, "[%s %d] Debug： send %s to %s, length=%d", LOG_UNIT, __LINE__, Shown(text).c_str(),
-              Shown(number).c_str(), static_cast<int>(sm.msgLen));
+    LOG(LOG_DEBUG, "Debug： send %s to %s, length=%d", Shown(text).c_str(), Shown(number).c_str(),
+        static_cast<int>(sm.msgLen));
     return cdma_send_pdumessage(&sm);
 }

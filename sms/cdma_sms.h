@@ -6,9 +6,10 @@
 
 int cdma_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void cdma_sms_init();
-int cdma_read_sms(int index, InboxMessage* msg);
-// Decodes the PDU line a read script printed into msg.
-void cdma_take_stored(const char* output, InboxMessage* msg);
+int cdma_read_sms(int index, StoredMessage* msg);
+// Decodes the PDU line a read script printed (msg->pdu) into msg, as
+// gsm_decode_stored does; the time stamp's BCD octets become their digits.
+void cdma_decode_stored(StoredMessage* msg, bool whole_text);
 void cdma_delete_sms(int index);
 // Messages in the reading store and its capacity; false when the modem did not say.
 bool cdma_count_sms(int* used, int* total);

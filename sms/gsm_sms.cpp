@@ -7,16 +7,13 @@
 
 #include "at_channel.h"
 #include "brenlow_state.h"
-#include "config.h"
 #include "gsm_pdu.h"
 #include "gsm_text.h"
 #include "log.h"
 #include "pdu_submit.h"
 #include "sms_config.h"
-#include "sms_text.h"
 #include "stored_pdu.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "gsm_sms.cpp";
 
 namespace {
@@ -31,7 +28,7 @@ constexpr const char* GSM_TAKEN_LINES[] = {"+CMGS:", nullptr};
 
 SendReport gsm_send_pdumessage(ShortMessage* sm)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： starting gsm_send_pdumessage");
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     char pdu[PDU_TEXT_SIZE] = {};
     int hex_length = gsm_encode_pdu(sm, pdu);
@@ -48,23 +45,23 @@ SendReport gsm_submit_pdu(char* pdu, int hex_length)
         return report;
     // Anything but hex would reach the modem as commands of its own.
     if (!hex_only(pdu, end)) {
-        log_print(LOG_ERROR, "[%s %d] Error： PDU is not hex, not sent", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： PDU is not hex, not sent");
         return report;
     }
     pdu[end] = 0x1A;
     pdu[end + 1] = '\0';
     char cmd[32];
     snprintf(cmd, sizeof cmd, "AT+CMGS=%d\r", gsm_tpdu_length(pdu, hex_length));
-    log_print(LOG_DEBUG, "[%s %d] Debug： pdu:%s", LOG_UNIT, __LINE__, pdu);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd :%s", LOG_UNIT, __LINE__, cmd);
+    LOG(LOG_DEBUG, "Debug： pdu:%s", pdu);
+    LOG(LOG_DEBUG, "Debug： cmd :%s", cmd);
     const SubmitMode mode = {gsm_at_command, brenlow.gsm_fd, brenlow.gsm_response, 5, 15, AT_UNTIL_FINAL,
                              GSM_TAKEN_LINES};
     switch (submit_pdu(mode, cmd, pdu, &report)) {
     case SubmitStep::LengthNotWritten:
-        log_print(LOG_ERROR, "[%s %d] Error： send sms cmd error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
+        LOG(LOG_ERROR, "Error： send sms cmd error %s, pdu=%s", cmd, pdu);
         break;
     case SubmitStep::PduNotWritten:
-        log_print(LOG_ERROR, "[%s %d] Error： send sms pdu error %s, pdu=%s", LOG_UNIT, __LINE__, cmd, pdu);
+        LOG(LOG_ERROR, "Error： send sms pdu error %s, pdu=%s", cmd, pdu);
         break;
     default:
         break;
@@ -83,13 +80,12 @@ SendReport gsm_send_text(const char* number, const char* text)
     GsmSubmitParts parts;
     int count = gsm_encode_text(number, text, ++last_concat_ref, &parts);
     if (parts.dropped > 0)
-        log_print(LOG_ERROR, "[%s %d] Error： message to %s longer than %d parts: %d characters dropped", LOG_UNIT,
-                  __LINE__, number, GSM_SEND_PARTS_MAX, parts.dropped);
+        LOG(LOG_ERROR, "Error： message to %s longer than %d parts: %d characters dropped", number, GSM_SEND_PARTS_MAX,
+            parts.dropped);
     static_assert(PDU_TEXT_SIZE >= GSM_PDU_TEXT_MAX + 1, "PDU buffer must hold the PDU and Ctrl-Z");
     SendReport report;
     for (int p = 0; p < count; ++p) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： starting gsm_send_pdumessage, part %d of %d", LOG_UNIT, __LINE__, p + 1,
-                  count);
+        LOG(LOG_DEBUG, "Debug： starting gsm_send_pdumessage, part %d of %d", p + 1, count);
         char pdu[PDU_TEXT_SIZE] = {};
         size_t hex_length = strnlen(parts.pdu[p], GSM_PDU_TEXT_MAX);
         memcpy(pdu, parts.pdu[p], hex_length);
@@ -111,37 +107,38 @@ SendReport gsm_send_text(const char* number, const char* text)
 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： Comand %s", LOG_UNIT, __LINE__, cmd ? cmd : "");
+    LOG(LOG_DEBUG, "Debug： Comand %s", cmd ? cmd : "");
     return at_command(brenlow.gsm_fd, cmd, response, timeout, wait_mode);
 }
 
 void gsm_sms_init()
 {
     if (gsm_at_command("AT+CMGF=0\r", brenlow.gsm_response, 2, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CMGF no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error CMGF no response");
     if (gsm_at_command("AT+CPMS=\"SM\",\"ME\",\"SM\"\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CPMS no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error CPMS no response");
     if (gsm_at_command("AT+CNMI=2,1\r", brenlow.gsm_response, 3, AT_QUIET_STOP) != 0)
-        log_print(LOG_ERROR, "[%s %d] Error： error CNMI no response", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： error CNMI no response");
 }
 
-int gsm_read_sms(int index, InboxMessage* msg)
+int gsm_read_sms(int index, StoredMessage* msg)
 {
-    static constexpr StoredDecoders decoders = {gsm_take_text_pdu, gsm_take_stored};
-    return read_stored_message(index, "/etc/gcom/read_sms.gcom", decoders, msg);
+    if (!read_stored_pdu(index, "/etc/gcom/read_sms.gcom", msg->pdu, sizeof msg->pdu))
+        return 0;
+    gsm_decode_stored(msg, get_sms_config()->unicode == 1);
+    return 1;
 }
 
-void gsm_take_stored(const char* output, InboxMessage* msg)
+void gsm_decode_stored(StoredMessage* msg, bool whole_text)
 {
     ShortMessage sm;
     memset(&sm, 0, sizeof sm);
-    gsm_decode_pdu(output, &sm);
-    static_assert(sizeof sm.sca <= DECODED_NUMBER_MAX && sizeof sm.tpa <= DECODED_NUMBER_MAX &&
-                      sizeof sm.scts <= DECODED_STAMP_MAX && sizeof sm.tp_ud <= DECODED_TEXT_MAX,
-                  "every decoded field must reach the inbox whole");
-    // The fields are filled by a decoder of outside input: never trust a terminator.
-    take_decoded_fields(msg, {sm.sca, sizeof sm.sca, sm.tpa, sizeof sm.tpa, sm.scts, sizeof sm.scts, sm.tp_ud,
-                              sizeof sm.tp_ud, sm.tp_pid});
+    msg->concat = ConcatHeader{};
+    if (whole_text)
+        gsm_decode_text(msg->pdu, &sm, msg->text, sizeof msg->text, &msg->concat);
+    else
+        gsm_decode_pdu(msg->pdu, &sm);
+    take_decoded(msg, sm, whole_text);
 }
 
 void gsm_delete_sms(int index)
@@ -161,7 +158,7 @@ SendReport gsm_send_sms(const char* number, const char* text)
 {
     // A number the destination field cannot hold would be cut into another number.
     if (strlen(number) > GSM_NUMBER_MAX) {
-        log_print(LOG_ERROR, "[%s %d] Error： destination number too long: %s", LOG_UNIT, __LINE__, number);
+        LOG(LOG_ERROR, "Error： destination number too long: %s", number);
         SendReport refused;
         snprintf(refused.answer, sizeof refused.answer, "number too long");
         return refused;

@@ -6,9 +6,11 @@
 
 int gsm_at_command(const char* cmd, char* response, int timeout, int wait_mode);
 void gsm_sms_init();
-int gsm_read_sms(int index, InboxMessage* msg);
-// Decodes the PDU line a read script printed into msg.
-void gsm_take_stored(const char* output, InboxMessage* msg);
+int gsm_read_sms(int index, StoredMessage* msg);
+// Decodes the PDU line a read script printed (msg->pdu) into msg: with
+// whole_text (the unicode option) the whole text as UTF-8 and its
+// concatenation header, else the decoder's text cut to 160 bytes.
+void gsm_decode_stored(StoredMessage* msg, bool whole_text);
 void gsm_delete_sms(int index);
 // Messages in the reading store and its capacity; false when the modem did not say.
 bool gsm_count_sms(int* used, int* total);

@@ -12,7 +12,6 @@
 #include "paths.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "outbox_files.cpp";
 
 namespace {
@@ -60,14 +59,12 @@ OutboxPath set_aside_unless_regular(const char* rooted)
     if (taken(aside))
         snprintf(aside, sizeof aside, "%s.%s.%llu", rooted, kind, ino);
     if (!taken(aside) && rename(rooted, aside) == 0) {
-        log_print(LOG_WARNING, "[%s %d] Warning： %s is a %s, not a regular file: moved aside to %s", LOG_UNIT,
-                  __LINE__, rooted, kind, aside);
+        LOG(LOG_WARNING, "Warning： %s is a %s, not a regular file: moved aside to %s", rooted, kind, aside);
         return OutboxPath::SetAside;
     }
     if (brenlow.outbox.stuck_ino != ino) {
         brenlow.outbox.stuck_ino = ino;
-        log_print(LOG_ERROR, "[%s %d] Error： %s is a %s, not a regular file, and cannot be moved aside", LOG_UNIT,
-                  __LINE__, rooted, kind);
+        LOG(LOG_ERROR, "Error： %s is a %s, not a regular file, and cannot be moved aside", rooted, kind);
     }
     return OutboxPath::Stuck;
 }

@@ -7,7 +7,6 @@
 #include "log.h"
 #include "shown_text.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "pdu_submit.cpp";
 
 namespace {
@@ -31,15 +30,14 @@ SubmitStep submit_pdu(const SubmitMode& mode, const char* length_cmd, const char
         return settle(report, SendOutcome::NotSubmitted, SubmitStep::LengthNotWritten, "modem not writable");
     if (!prompt_waiting(mode.response)) {
         if (at_final_result(mode.response, line, sizeof line) == AtResult::Error) {
-            log_print(LOG_ERROR, "[%s %d] Error： %s refused: %s", LOG_UNIT, __LINE__, Shown(length_cmd).c_str(),
-                      Shown(line).c_str());
+            LOG(LOG_ERROR, "Error： %s refused: %s", Shown(length_cmd).c_str(), Shown(line).c_str());
             return settle(report, SendOutcome::Refused, SubmitStep::LengthRefused, line);
         }
         // The prompt may still be on its way: the ESC makes sure the modem
         // takes nothing written later as this message.
         cancel_pending_submission(mode.fd);
-        log_print(LOG_ERROR, "[%s %d] Error： no prompt for %s within %d s, cancelled", LOG_UNIT, __LINE__,
-                  Shown(length_cmd).c_str(), mode.length_timeout);
+        LOG(LOG_ERROR, "Error： no prompt for %s within %d s, cancelled", Shown(length_cmd).c_str(),
+            mode.length_timeout);
         snprintf(line, sizeof line, "no prompt within %d s", mode.length_timeout);
         return settle(report, SendOutcome::NotSubmitted, SubmitStep::NoPrompt, line);
     }
@@ -50,7 +48,7 @@ SubmitStep submit_pdu(const SubmitMode& mode, const char* length_cmd, const char
     if (verdict == AtResult::Ok)
         return settle(report, SendOutcome::Sent, SubmitStep::Taken, line);
     if (verdict == AtResult::Error) {
-        log_print(LOG_ERROR, "[%s %d] Error： modem refused the PDU: %s", LOG_UNIT, __LINE__, Shown(line).c_str());
+        LOG(LOG_ERROR, "Error： modem refused the PDU: %s", Shown(line).c_str());
         return settle(report, SendOutcome::Refused, SubmitStep::Refused, line);
     }
     for (const char* const* taken = mode.taken; *taken; ++taken) {
@@ -61,8 +59,8 @@ SubmitStep submit_pdu(const SubmitMode& mode, const char* length_cmd, const char
     }
     // The modem has the PDU and may still send it: trying again could
     // deliver it twice, so it is left as unconfirmed.
-    log_print(LOG_ERROR, "[%s %d] Error： no verdict on the PDU within %d s, unconfirmed: %s", LOG_UNIT, __LINE__,
-              mode.pdu_timeout, Shown(mode.response).c_str());
+    LOG(LOG_ERROR, "Error： no verdict on the PDU within %d s, unconfirmed: %s", mode.pdu_timeout,
+        Shown(mode.response).c_str());
     cancel_pending_submission(mode.fd);
     snprintf(line, sizeof line, "no verdict within %d s", mode.pdu_timeout);
     return settle(report, SendOutcome::Unconfirmed, SubmitStep::NoVerdict, line);

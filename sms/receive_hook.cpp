@@ -17,7 +17,6 @@
 #include "sms_concat.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "receive_hook.cpp";
 
 extern char** environ;
@@ -53,7 +52,7 @@ bool active(const HookRun& run)
 void log_line(HookRun& run)
 {
     run.line[run.line_len] = '\0';
-    log_print(LOG_DEBUG, "[%s %d] Debug： onreceive: %s", LOG_UNIT, __LINE__, Shown(run.line).c_str());
+    LOG(LOG_DEBUG, "Debug： onreceive: %s", Shown(run.line).c_str());
     run.line_len = 0;
 }
 
@@ -91,11 +90,9 @@ void reap(HookRun& run)
     if (run.pid <= 0 || waitpid(run.pid, &status, WNOHANG) != run.pid)
         return;
     if (WIFEXITED(status))
-        log_print(LOG_DEBUG, "[%s %d] Debug： onreceive %d ended with status %d", LOG_UNIT, __LINE__, run.pid,
-                  WEXITSTATUS(status));
+        LOG(LOG_DEBUG, "Debug： onreceive %d ended with status %d", run.pid, WEXITSTATUS(status));
     else
-        log_print(LOG_DEBUG, "[%s %d] Debug： onreceive %d ended by signal %d", LOG_UNIT, __LINE__, run.pid,
-                  WTERMSIG(status));
+        LOG(LOG_DEBUG, "Debug： onreceive %d ended by signal %d", run.pid, WTERMSIG(status));
     run.pid = 0;
 }
 
@@ -104,8 +101,8 @@ void kill_overdue(HookRun& run, long long now)
 {
     if (run.deadline == 0 || now < run.deadline)
         return;
-    log_print(LOG_WARNING, "[%s %d] Warning： onreceive %s still running after %d s, killed", LOG_UNIT, __LINE__,
-              Shown(brenlow.config.onreceive).c_str(), ONRECEIVE_LIMIT_S);
+    LOG(LOG_WARNING, "Warning： onreceive %s still running after %d s, killed", Shown(brenlow.config.onreceive).c_str(),
+        ONRECEIVE_LIMIT_S);
     kill(-run.group, SIGKILL);
     run.deadline = 0;
     // A descendant that left the group may hold the pipe: it is not waited for.
@@ -186,8 +183,7 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
         return;
     // A path cut at the option's size would run another program.
     if (strlen(program) >= ONRECEIVE_PATH_SIZE - 1) {
-        log_print(LOG_ERROR, "[%s %d] Error： onreceive path too long, not run: %s", LOG_UNIT, __LINE__,
-                  Shown(program).c_str());
+        LOG(LOG_ERROR, "Error： onreceive path too long, not run: %s", Shown(program).c_str());
         return;
     }
     static char env_sender[ENV_NAME_ROOM + INBOX_SENDER_SIZE];
@@ -201,8 +197,7 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
         !env_entry(env_time, sizeof env_time, "SMS_TIME", time) ||
         !env_entry(env_text, sizeof env_text, "SMS_TEXT", text) ||
         !env_entry(env_index, sizeof env_index, "SMS_INDEX", number)) {
-        log_print(LOG_ERROR, "[%s %d] Error： message from %s too long for onreceive, not run", LOG_UNIT, __LINE__,
-                  Shown(sender).c_str());
+        LOG(LOG_ERROR, "Error： message from %s too long for onreceive, not run", Shown(sender).c_str());
         return;
     }
     char* envp[INHERITED_ENV_MAX + 5];
@@ -219,7 +214,7 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
     HookRun* run = free_slot();
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： onreceive not run: %s", LOG_UNIT, __LINE__, strerror(errno));
+        LOG(LOG_ERROR, "Error： onreceive not run: %s", strerror(errno));
         return;
     }
     UniqueFd read_end(ends[0]);
@@ -242,8 +237,7 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： onreceive %s not started: %s", LOG_UNIT, __LINE__, Shown(program).c_str(),
-                  strerror(rc));
+        LOG(LOG_ERROR, "Error： onreceive %s not started: %s", Shown(program).c_str(), strerror(rc));
         return;
     }
     write_end.reset();
@@ -253,8 +247,7 @@ void onreceive_start(const char* sender, const char* time, const char* text, int
     run->group = pid;
     run->out = read_end.release();
     run->deadline = monotonic_ms() + ONRECEIVE_LIMIT_S * 1000LL;
-    log_print(LOG_DEBUG, "[%s %d] Debug： onreceive %s started for %s, pid %d", LOG_UNIT, __LINE__,
-              Shown(program).c_str(), Shown(sender).c_str(), pid);
+    LOG(LOG_DEBUG, "Debug： onreceive %s started for %s, pid %d", Shown(program).c_str(), Shown(sender).c_str(), pid);
 }
 
 void onreceive_tend(int wait_ms)

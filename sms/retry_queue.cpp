@@ -50,7 +50,8 @@ int line_body(const char* line)
     return len > 0 && line[len - 1] == '\n' ? len - 1 : len;
 }
 
-int write_all(int fd, const char* data, int len, off_t at)
+// Rewrites a few header bytes in place; unlike write_all, a short write is a failure.
+int write_at(int fd, const char* data, int len, off_t at)
 {
     return pwrite(fd, data, len, at) == len ? 0 : -1;
 }
@@ -227,7 +228,7 @@ long long retry_pass(const char* rooted, const char* rooted_temp, long long now,
             entry.done = done == RetryStep::Done;
             char front[RETRY_HEADER_LEN + 1];
             if (!stopped && format_retry_header(entry, front, sizeof front) == RETRY_HEADER_LEN)
-                write_all(fd.get(), front, RETRY_HEADER_LEN, at);
+                write_at(fd.get(), front, RETRY_HEADER_LEN, at);
         }
         if (entry.done) {
             ++finished;

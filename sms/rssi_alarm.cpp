@@ -6,15 +6,14 @@
 #include <unistd.h>
 
 #include "brenlow_state.h"
-#include "config.h"
+#include "files.h"
+#include "journal.h"
 #include "log.h"
 #include "paths.h"
 #include "sms_handler.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "rssi_alarm.cpp";
 
 namespace {
@@ -32,8 +31,7 @@ bool send_to_alarm_entries(const SmsConfig* config, const char* text, const char
         build_reply_number(destination, entry->number, config->fixplus);
         if (sms_send(destination, text)) {
             record_sent(destination, text);
-            log_print(LOG_INFO, "[%s %d] Info： send alarm message (%s) to %s", LOG_UNIT, __LINE__, text,
-                      destination);
+            LOG(LOG_INFO, "Info： send alarm message (%s) to %s", text, destination);
             any = true;
         } else {
             record_sent(destination, failure_note);
@@ -49,15 +47,13 @@ RssiAction rssi_step(const SmsConfig* config, int reading)
     bool good = reading > config->sigthres;
     if (brenlow.alarm_status == 0) {
         brenlow.failed_counter = good ? 0 : brenlow.failed_counter + 1;
-        log_print(LOG_DEBUG, "[%s %d] Debug： rssi_handling (%d),failed= %d", LOG_UNIT, __LINE__, reading,
-                  brenlow.failed_counter);
+        LOG(LOG_DEBUG, "Debug： rssi_handling (%d),failed= %d", reading, brenlow.failed_counter);
         return brenlow.failed_counter >= config->failedthres ? RssiAction::SendAlarm : RssiAction::None;
     }
     brenlow.succeed_counter = good ? brenlow.succeed_counter + 1 : 0;
     if (config->normalthres <= 0)
         return brenlow.succeed_counter >= 1 ? RssiAction::ClearQuietly : RssiAction::None;
-    log_print(LOG_DEBUG, "[%s %d] Debug： rssi_handling (%d),succeed= %d", LOG_UNIT, __LINE__, reading,
-              brenlow.succeed_counter);
+    LOG(LOG_DEBUG, "Debug： rssi_handling (%d),succeed= %d", reading, brenlow.succeed_counter);
     return brenlow.succeed_counter > config->normalthres ? RssiAction::SendCleared : RssiAction::None;
 }
 
@@ -65,11 +61,10 @@ int rssi_handling(int reading)
 {
     int status = brenlow.alarm_status;
     const SmsConfig* config = get_sms_config();
-    log_print(LOG_DEBUG, "[%s %d] Debug： rssi_handling (%d)", LOG_UNIT, __LINE__, reading);
+    LOG(LOG_DEBUG, "Debug： rssi_handling (%d)", reading);
     if (config->alarmenabled == 0 || config->rssialarm == 0)
         return 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： rssi_handling (%d),alarm send status= %d", LOG_UNIT, __LINE__, reading,
-              brenlow.alarm_status);
+    LOG(LOG_DEBUG, "Debug： rssi_handling (%d),alarm send status= %d", reading, brenlow.alarm_status);
     char text[ALARM_TEXT_SIZE];
     switch (rssi_step(config, reading)) {
     case RssiAction::SendAlarm:
@@ -100,10 +95,10 @@ void set_alarm_status(int status)
         if (marker.valid())
             fchmod(marker.get(), 0664); // not narrowed by the umask
         else
-            log_print(LOG_ERROR, "[%s %d] Error： create sms alarm file failed", LOG_UNIT, __LINE__);
+            LOG(LOG_ERROR, "Error： create sms alarm file failed");
     } else if (status == 0 && brenlow.alarm_status == 1) {
         brenlow.alarm_status = 0;
         remove_file(ALARM_MARKER);
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： alarm status is %d", LOG_UNIT, __LINE__, brenlow.alarm_status);
+    LOG(LOG_DEBUG, "Debug： alarm status is %d", brenlow.alarm_status);
 }

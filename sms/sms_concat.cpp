@@ -12,7 +12,6 @@
 #include "paths.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_concat.cpp";
 
 namespace {
@@ -134,8 +133,8 @@ long long concat_now()
 ConcatAdd concat_add(ConcatStore* store, const ConcatPart* part, JoinedMessage* out)
 {
     if (!header_valid(part)) {
-        log_print(LOG_WARNING, "[%s %d] Warning： bad concatenation header from %s: part %d of %d, ref %d", LOG_UNIT,
-                  __LINE__, part->sender, part->part, part->total, part->ref);
+        LOG(LOG_WARNING, "Warning： bad concatenation header from %s: part %d of %d, ref %d", part->sender, part->part,
+            part->total, part->ref);
         return ConcatAdd::BadHeader;
     }
     int held = 0;
@@ -144,8 +143,8 @@ ConcatAdd concat_add(ConcatStore* store, const ConcatPart* part, JoinedMessage* 
         if (!same_message(store->parts[i], *part))
             continue;
         if (store->parts[i].part == part->part) {
-            log_print(LOG_WARNING, "[%s %d] Warning： repeated part %d of %d from %s, ref %d", LOG_UNIT, __LINE__,
-                      part->part, part->total, part->sender, part->ref);
+            LOG(LOG_WARNING, "Warning： repeated part %d of %d from %s, ref %d", part->part, part->total, part->sender,
+                part->ref);
             return ConcatAdd::BadHeader;
         }
         if (first_at < 0)
@@ -243,7 +242,7 @@ void concat_load(ConcatStore* store, const char* path)
     char line[CONCAT_LINE_SIZE];
     while (store->count < CONCAT_PARTS_MAX && fgets(line, sizeof line, file.get())) {
         if (!concat_parse_line(line, &store->parts[store->count])) {
-            log_print(LOG_WARNING, "[%s %d] Warning： held part not readable, dropped: %s", LOG_UNIT, __LINE__, line);
+            LOG(LOG_WARNING, "Warning： held part not readable, dropped: %s", line);
             continue;
         }
         store->count++;

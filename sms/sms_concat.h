@@ -35,6 +35,7 @@ struct ConcatStore {
     ConcatPart parts[CONCAT_PARTS_MAX];
 };
 
+// A whole message: joined from its parts, or one that came whole (total 1).
 struct JoinedMessage {
     char sender[INBOX_SENDER_SIZE];
     char stamp[INBOX_STAMP_SIZE]; // of the first part that arrived

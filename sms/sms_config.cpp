@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "brenlow_state.h"
-#include "config.h"
 #include "line_reader.h"
 #include "log.h"
 #include "options.h"
@@ -14,7 +13,6 @@
 #include "shown_text.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_config.cpp";
 
 namespace {
@@ -116,8 +114,8 @@ int parse_phone_line(const char* line, PhoneEntry* entry)
     int len = spans[2].length < PHONE_NUMBER_SIZE - 1 ? spans[2].length : PHONE_NUMBER_SIZE - 1;
     memcpy(entry->number, line + spans[2].start, len);
     trim_crlf(entry->number);
-    log_print(LOG_INFO, "[%s %d] Info： Phone Number:%s %d, sms command:%d, sms alarm: %d ", LOG_UNIT, __LINE__,
-              Shown(entry->number).c_str(), static_cast<int>(strlen(entry->number)), entry->command, entry->alarm);
+    LOG(LOG_INFO, "Info： Phone Number:%s %d, sms command:%d, sms alarm: %d ", Shown(entry->number).c_str(),
+        static_cast<int>(strlen(entry->number)), entry->command, entry->alarm);
     return strlen(entry->number) < 2 ? -1 : 1;
 }
 
@@ -133,14 +131,13 @@ void load_phone_list()
     bool cut = false;
     // The tail of an over-long line must not become an entry of its own.
     while (read_whole_line(file.get(), line, sizeof line, &cut)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： %s", LOG_UNIT, __LINE__, Shown(line).c_str());
+        LOG(LOG_DEBUG, "Debug： %s", Shown(line).c_str());
         PhoneEntry parsed;
         int kept = parse_phone_line(line, &parsed);
         if (kept == 0)
             continue;
         if (kept < 0) {
-            log_print(LOG_ERROR, "[%s %d] Error： no phone number is detected %s", LOG_UNIT, __LINE__,
-                      Shown(line).c_str());
+            LOG(LOG_ERROR, "Error： no phone number is detected %s", Shown(line).c_str());
             continue;
         }
         // Entries live for the whole process; the list is never freed. malloc
@@ -149,8 +146,7 @@ void load_phone_list()
         if (!entry)
             break;
         *entry = parsed;
-        log_print(LOG_DEBUG, "[%s %d] Debug： add phone number(%s) into list ", LOG_UNIT, __LINE__,
-                  Shown(entry->number).c_str());
+        LOG(LOG_DEBUG, "Debug： add phone number(%s) into list ", Shown(entry->number).c_str());
         *tail = entry;
         tail = &entry->next;
     }

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "config.h"
+#include "dio.h"
+#include "journal.h"
 #include "log.h"
+#include "shell.h"
 #include "shown_text.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_handler.cpp";
 
 namespace {
@@ -31,22 +31,22 @@ void run_dio(const InboxMessage* msg, int slot, char* reply)
     int value = (slot - CMD_DIO0SET) % 2 == 0 ? 1 : 0;
     snprintf(reply, REPLY_SIZE, "/etc/system/dio.sh %d %d", line, value);
     if (slot == CMD_DIO0SET)
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling set %s, %s, action: %s", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str(), reply);
+        LOG(LOG_DEBUG, "Debug： cmd_handling set %s, %s, action: %s", Shown(msg->sender).c_str(),
+            Shown(msg->text).c_str(), reply);
     else if (slot == CMD_DIO0RESET)
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling reset %s, %s, action: %s", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str(), reply);
+        LOG(LOG_DEBUG, "Debug： cmd_handling reset %s, %s, action: %s", Shown(msg->sender).c_str(),
+            Shown(msg->text).c_str(), reply);
     else
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling %s, %s, action: %s", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str(), reply);
+        LOG(LOG_DEBUG, "Debug： cmd_handling %s, %s, action: %s", Shown(msg->sender).c_str(), Shown(msg->text).c_str(),
+            reply);
     run_cmd(reply);
 }
 
 void run_set_action(const InboxMessage* msg, const char* cmd, char* reply)
 {
     snprintf(reply, REPLY_SIZE, "%s", cmd);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling set %s, %s, action: %s", LOG_UNIT, __LINE__,
-              Shown(msg->sender).c_str(), Shown(msg->text).c_str(), reply);
+    LOG(LOG_DEBUG, "Debug： cmd_handling set %s, %s, action: %s", Shown(msg->sender).c_str(), Shown(msg->text).c_str(),
+        reply);
     run_cmd(reply);
 }
 
@@ -55,13 +55,13 @@ bool action_before_reply(const InboxMessage* msg, const SmsConfig* config, int s
 {
     switch (slot) {
     case CMD_REBOOT:
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling %s, %s,action: reboot", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str());
+        LOG(LOG_DEBUG, "Debug： cmd_handling %s, %s,action: reboot", Shown(msg->sender).c_str(),
+            Shown(msg->text).c_str());
         break;
     case CMD_CELLSTATUS:
         run_cmd_line("/etc/system/cell.sh 1", reply, REPLY_SIZE);
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling %s, %s,action: cellstatus", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str());
+        LOG(LOG_DEBUG, "Debug： cmd_handling %s, %s,action: cellstatus", Shown(msg->sender).c_str(),
+            Shown(msg->text).c_str());
         break;
     case CMD_DIO0SET:
     case CMD_DIO0RESET:
@@ -84,19 +84,18 @@ bool action_before_reply(const InboxMessage* msg, const SmsConfig* config, int s
         run_set_action(msg, "/etc/system/cell.sh 9 0", reply);
         break;
     case CMD_OPERLIST:
-        log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling set %s, %s, action: %s", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str(), Shown(msg->text).c_str(), reply);
-        log_print(LOG_ERROR, "[%s %d] Error： start OPERLIST handling", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： cmd_handling set %s, %s, action: %s", Shown(msg->sender).c_str(),
+            Shown(msg->text).c_str(), reply);
+        LOG(LOG_ERROR, "Error： start OPERLIST handling");
         run_cmd_line("/etc/system/cell.sh 4", reply, REPLY_SIZE);
-        log_print(LOG_ERROR, "[%s %d] Error： end OPERLIST handling", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： end OPERLIST handling");
         sleep(5);
         break;
     case CMD_OPERSET: {
         const char* argument = msg->text + strlen(config->keywords[CMD_OPERSET]);
         // The argument comes from an SMS and goes into a shell command line.
         if (!operator_argument_safe(argument)) {
-            log_print(LOG_ERROR, "[%s %d] Error： operator code refused: %s", LOG_UNIT, __LINE__,
-                      Shown(argument).c_str());
+            LOG(LOG_ERROR, "Error： operator code refused: %s", Shown(argument).c_str());
             char note[REPLY_SIZE];
             snprintf(note, sizeof note, "Operator code %s is refused%s", argument, RECORDED_ONLY);
             record_sent(msg->sender, note);
@@ -122,23 +121,21 @@ void send_reply(const InboxMessage* msg, const SmsConfig* config, int slot, char
     char number[REPLY_NUMBER_SIZE];
     // A cut number would reach somebody else: such a reply is not sent.
     if (!build_reply_number(number, msg->sender, config->fixplus)) {
-        log_print(LOG_ERROR, "[%s %d] Error： reply number too long: %s", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str());
+        LOG(LOG_ERROR, "Error： reply number too long: %s", Shown(msg->sender).c_str());
         return;
     }
     if (own_text) {
         sms_send(number, reply);
         record_sent(number, reply);
-        log_print(LOG_INFO, "[%s %d] Info： send message (%s) to %s", LOG_UNIT, __LINE__, Shown(reply).c_str(),
-                  number);
+        LOG(LOG_INFO, "Info： send message (%s) to %s", Shown(reply).c_str(), number);
         return;
     }
     // The acknowledgement is kept within 128 bytes; a longer text is cut.
     if (snprintf(reply, ACK_SIZE, "command: %s, succeed", msg->text) >= ACK_SIZE)
-        log_print(LOG_DEBUG, "[%s %d] Debug： ack cut to %d bytes", LOG_UNIT, __LINE__, ACK_SIZE - 1);
+        LOG(LOG_DEBUG, "Debug： ack cut to %d bytes", ACK_SIZE - 1);
     sms_send(number, reply);
     record_sent(number, reply);
-    log_print(LOG_INFO, "[%s %d] Info： send ack message (%s) to %s", LOG_UNIT, __LINE__, Shown(reply).c_str(), number);
+    LOG(LOG_INFO, "Info： send ack message (%s) to %s", Shown(reply).c_str(), number);
 }
 
 void action_after_reply(int slot)
@@ -199,18 +196,15 @@ int cmd_handling(const InboxMessage* msg)
 {
     char reply[REPLY_SIZE] = {};
     PhoneEntry* phone = find_phone(msg->sender);
-    log_print(LOG_DEBUG, "[%s %d] Debug： cmd_handling %s, %s", LOG_UNIT, __LINE__,
-              Shown(msg->sender).c_str(), Shown(msg->text).c_str());
+    LOG(LOG_DEBUG, "Debug： cmd_handling %s, %s", Shown(msg->sender).c_str(), Shown(msg->text).c_str());
     if (!phone) {
-        log_print(LOG_INFO, "[%s %d] Info： Phone number %s is not configured", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str());
+        LOG(LOG_INFO, "Info： Phone number %s is not configured", Shown(msg->sender).c_str());
         snprintf(reply, sizeof reply, "Phone number %s is not configured%s", msg->sender, RECORDED_ONLY);
         record_sent(msg->sender, reply);
         return 0;
     }
     if (phone->command != 1) {
-        log_print(LOG_INFO, "[%s %d] Info： Phone number %s is not set to recv command sms", LOG_UNIT, __LINE__,
-                  Shown(msg->sender).c_str());
+        LOG(LOG_INFO, "Info： Phone number %s is not set to recv command sms", Shown(msg->sender).c_str());
         snprintf(reply, sizeof reply, "Phone number %s is not set to recv command sms%s", msg->sender,
                  RECORDED_ONLY);
         record_sent(msg->sender, reply);
@@ -219,8 +213,8 @@ int cmd_handling(const InboxMessage* msg)
     const SmsConfig* config = get_sms_config();
     int slot = match_command(msg, config);
     if (slot < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： command is not found %s", LOG_UNIT, __LINE__, Shown(msg->text).c_str());
-        log_print(LOG_ERROR, "[%s %d] Error： Unknown command %s", LOG_UNIT, __LINE__, Shown(msg->text).c_str());
+        LOG(LOG_ERROR, "Error： command is not found %s", Shown(msg->text).c_str());
+        LOG(LOG_ERROR, "Error： Unknown command %s", Shown(msg->text).c_str());
         return -2;
     }
     if (!action_before_reply(msg, config, slot, reply))

@@ -4,39 +4,51 @@
 #include <cstring>
 
 #include "brenlow_state.h"
-#include "config.h"
 #include "gsm_alphabet.h"
+#include "journal.h"
 #include "log.h"
 #include "receive_hook.h"
 #include "shown_text.h"
-#include "sms_concat.h"
 #include "sms_handler.h"
 #include "sms_manager.h"
-#include "sms_outbox.h"
 #include "sms_status.h"
 #include "sms_text.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_inbox.cpp";
 
 namespace {
 
-// CDMA keeps the raw BCD octets of the time stamp: shown as their hex digits
-// they read like the GSM digits, so one format serves both.
-void stamp_digits(const char* stamp, char* out, size_t size)
+// The record the handler and the journal take: the text cut to 160 bytes on
+// a character boundary. Keywords are at most 63 bytes, so the handler still
+// matches what the whole text does.
+void as_record(const char* sender, const char* stamp, const char* text, InboxMessage* out)
 {
-    if (brenlow.sms_mode != SmsMode::Cdma) {
-        snprintf(out, size, "%s", stamp);
-        return;
-    }
-    size_t pos = 0;
-    for (int i = 0; i < 6 && pos + 2 < size; ++i) {
-        unsigned char octet = static_cast<unsigned char>(stamp[i]);
-        snprintf(out + pos, size - pos, "%02X", octet);
-        pos += 2;
-        if (octet == 0)
-            break;
-    }
+    memset(out, 0, sizeof *out);
+    snprintf(out->sender, sizeof out->sender, "%s", sender);
+    snprintf(out->stamp, sizeof out->stamp, "%s", stamp);
+    memcpy(out->text, text, utf8_cut(text, INBOX_TEXT_SIZE - 1));
+}
+
+// Log and journal line with the whole text, deletion at index (none when
+// index is -1) and the command handler, as for every message.
+void handle_message(int index, const JoinedMessage& msg)
+{
+    const char* shown_stamp = format_scts(msg.stamp);
+    LOG(LOG_INFO, "Info： Received SMS: sender: %s; time: %s; msg: %s", Shown(msg.sender).c_str(), shown_stamp,
+        Shown(msg.text).c_str());
+    status_note_received();
+    record_received_text(msg.sender, msg.text);
+    onreceive_start(msg.sender, shown_stamp, msg.text, index);
+    // Deleted once, before its command: a reboot must not find it again,
+    // and by the time the command and its reply are done the freed index
+    // may hold a new message.
+    if (index >= 0)
+        sms_del(index);
+    InboxMessage record;
+    as_record(msg.sender, msg.stamp, msg.text, &record);
+    if (get_sms_config()->enabled == 1)
+        cmd_handling(&record);
+    join_handled();
 }
 
 } // namespace
@@ -54,78 +66,15 @@ const char* format_scts(const char* stamp)
     return shown;
 }
 
-void record_received(const InboxMessage* msg)
-{
-    status_note_received();
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Received SMS: sender: %s; time: %s; msg: %s\n", Shown(msg->sender).c_str(), now,
-                       Shown(msg->text).c_str());
-}
-
-void record_undeliverable(const InboxMessage* msg)
-{
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Received SMS: sender: %s; time: %s; msg: %s [no sender, pdu %s]\n",
-                       Shown(msg->sender).c_str(), now, Shown(msg->text).c_str(), Shown(brenlow.last_pdu).c_str());
-}
-
-void record_received_text(const char* sender, const char* text)
-{
-    if (strlen(text) < INBOX_TEXT_SIZE) {
-        InboxMessage msg;
-        memset(&msg, 0, sizeof msg);
-        snprintf(msg.sender, sizeof msg.sender, "%s", sender);
-        snprintf(msg.text, sizeof msg.text, "%s", text);
-        record_received(&msg);
-        return;
-    }
-    // A long (joined or Unicode) message is kept whole, escaped like every line.
-    status_note_received();
-    char now[32] = {};
-    get_datetime_str(now);
-    static char shown[4 * CONCAT_TEXT_SIZE];
-    escape_controls(shown, sizeof shown, text);
-    static char line[sizeof shown + SHOWN_TEXT_SIZE + 128];
-    snprintf(line, sizeof line, "Received SMS: sender: %s; time: %s; msg: %s\n", Shown(sender).c_str(), now, shown);
-    append_text_file("/etc/config/sms_record", line);
-}
-
-void handle_received_text(int index, const char* sender, const char* stamp, const char* text)
-{
-    char digits[INBOX_STAMP_SIZE] = {};
-    stamp_digits(stamp, digits, sizeof digits);
-    const char* shown_stamp = format_scts(digits);
-    log_print(LOG_INFO, "[%s %d] Info： Received SMS: sender: %s; time: %s; msg: %s", LOG_UNIT, __LINE__,
-              Shown(sender).c_str(), shown_stamp, Shown(text).c_str());
-    record_received_text(sender, text);
-    onreceive_start(sender, shown_stamp, text, index);
-    // Deleted once, before its command: a reboot must not find it again,
-    // and by the time the command and its reply are done the freed index
-    // may hold a new message.
-    if (index >= 0)
-        sms_del(index);
-    // The handler matches keywords of at most 63 bytes: the record's cut
-    // copy, ended on a character boundary, matches what the whole text does.
-    InboxMessage msg;
-    memset(&msg, 0, sizeof msg);
-    snprintf(msg.sender, sizeof msg.sender, "%s", sender);
-    memcpy(msg.stamp, stamp, sizeof msg.stamp);
-    msg.stamp[sizeof msg.stamp - 1] = '\0';
-    int n = utf8_cut(text, INBOX_TEXT_SIZE - 1);
-    memcpy(msg.text, text, n);
-    if (get_sms_config()->enabled == 1)
-        cmd_handling(&msg);
-}
-
 void recvmessage()
 {
     const SmsConfig* config = get_sms_config();
     if (config->enabled != 1)
         return;
+    JoinedMessage whole;
     if (config->unicode == 1)
-        inbox_flush_due_parts();
+        while (join_take_due(nullptr, &whole))
+            handle_message(-1, whole);
     // With the modem's count, an empty store costs no read at all and a
     // message behind empty indexes is still found; without it, the scan
     // stops at the first empty index from 1 on.
@@ -134,20 +83,20 @@ void recvmessage()
     bool counted = sms_count(&used, &total);
     if (counted && used == 0) {
         brenlow.unreadable_left = -1;
-        log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： recvmessage is done");
         return;
     }
     // A store whose unreadable messages were all looked for already is not
     // scanned whole again until its count changes.
-    bool whole = counted && used != brenlow.unreadable_left;
+    bool whole_store = counted && used != brenlow.unreadable_left;
     // The store index is 8 bits wide; stop before it would wrap to 0 again.
-    int last = whole && total < 255 ? total : 255;
+    int last = whole_store && total < 255 ? total : 255;
     int found = 0;
-    for (int index = 0; index <= last && !(whole && found == used); ++index) {
-        InboxMessage msg;
+    for (int index = 0; index <= last && !(whole_store && found == used); ++index) {
+        StoredMessage msg;
         memset(&msg, 0, sizeof msg);
         if (!sms_read(index, &msg)) {
-            if (index == 0 || whole)
+            if (index == 0 || whole_store)
                 continue;
             break;
         }
@@ -155,21 +104,25 @@ void recvmessage()
         // Without a sender (or a PDU that decodes) a message can be neither
         // answered nor handled; kept, it would hold its slot for ever.
         if (msg.sender[0] == '\0') {
-            log_print(LOG_WARNING, "[%s %d] Warning： stored message %d has no sender, deleted: %s", LOG_UNIT,
-                      __LINE__, index, Shown(brenlow.last_pdu).c_str());
-            record_undeliverable(&msg);
+            LOG(LOG_WARNING, "Warning： stored message %d has no sender, deleted: %s", index, Shown(msg.pdu).c_str());
+            InboxMessage record;
+            as_record(msg.sender, msg.stamp, msg.text, &record);
+            record_undeliverable(&record, msg.pdu);
             sms_del(index);
             continue;
         }
-        if (config->unicode == 1 && inbox_take_text(index, &msg))
-            continue;
-        handle_received_text(index, msg.sender, msg.stamp, msg.text);
+        // Parts held too long, or in the way of this one, go first.
+        while (join_take_due(&msg, &whole))
+            handle_message(-1, whole);
+        if (join_message(&msg, &whole))
+            handle_message(index, whole);
+        else
+            sms_del(index); // held on file
     }
-    if (whole) {
+    if (whole_store) {
         brenlow.unreadable_left = found < used ? used - found : -1;
         if (found < used)
-            log_print(LOG_WARNING, "[%s %d] Warning： modem counts %d messages, %d of them could not be read",
-                      LOG_UNIT, __LINE__, used, used - found);
+            LOG(LOG_WARNING, "Warning： modem counts %d messages, %d of them could not be read", used, used - found);
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： recvmessage is done", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： recvmessage is done");
 }

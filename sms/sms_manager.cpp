@@ -10,7 +10,6 @@
 #include "shown_text.h"
 #include "sms_status.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_manager.cpp";
 
 namespace {
@@ -24,21 +23,21 @@ bool is_digit(char c)
 
 void sms_manager_init(int cdma_flag, int enabled)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sms_manager_init %s,%s", LOG_UNIT, __LINE__, "", "");
+    LOG(LOG_DEBUG, "Debug： sms_manager_init %s,%s", "", "");
     if (cdma_flag == 1) {
         if ((brenlow.sms_mode == SmsMode::Unset || brenlow.sms_mode == SmsMode::Gsm) && enabled == 1)
             cdma_sms_init();
         brenlow.sms_mode = SmsMode::Cdma;
-        log_print(LOG_DEBUG, "[%s %d] Debug： module CDMA mode", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： module CDMA mode");
     } else {
         if ((brenlow.sms_mode == SmsMode::Unset || brenlow.sms_mode == SmsMode::Cdma) && enabled == 1)
             gsm_sms_init();
         brenlow.sms_mode = SmsMode::Gsm;
-        log_print(LOG_DEBUG, "[%s %d] Debug： module GSM mode", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： module GSM mode");
     }
 }
 
-int sms_read(int index, InboxMessage* msg)
+int sms_read(int index, StoredMessage* msg)
 {
     if (brenlow.sms_mode == SmsMode::Gsm)
         return gsm_read_sms(index & 0xFF, msg);
@@ -47,8 +46,7 @@ int sms_read(int index, InboxMessage* msg)
 
 void sms_del(int index)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sms_del %d, mode=%d", LOG_UNIT, __LINE__, index,
-              static_cast<int>(brenlow.sms_mode));
+    LOG(LOG_DEBUG, "Debug： sms_del %d, mode=%d", index, static_cast<int>(brenlow.sms_mode));
     if (brenlow.sms_mode == SmsMode::Gsm)
         gsm_delete_sms(index & 0xFF);
     else
@@ -59,7 +57,7 @@ bool sms_count(int* used, int* total)
 {
     bool known = brenlow.sms_mode == SmsMode::Gsm ? gsm_count_sms(used, total) : cdma_count_sms(used, total);
     if (known)
-        log_print(LOG_DEBUG, "[%s %d] Debug： store holds %d of %d messages", LOG_UNIT, __LINE__, *used, *total);
+        LOG(LOG_DEBUG, "Debug： store holds %d of %d messages", *used, *total);
     return known;
 }
 
@@ -85,8 +83,8 @@ SendReport sms_send_report(const char* number, const char* text)
     SendReport report;
     int bad = bad_number_byte(number);
     if (bad >= 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： number %s refused: byte 0x%02X at %d", LOG_UNIT, __LINE__,
-                  Shown(number).c_str(), static_cast<unsigned char>(number[bad]), bad);
+        LOG(LOG_ERROR, "Error： number %s refused: byte 0x%02X at %d", Shown(number).c_str(),
+            static_cast<unsigned char>(number[bad]), bad);
         snprintf(report.answer, sizeof report.answer, "number refused");
         return report;
     }

@@ -5,8 +5,9 @@
 #include "inbox_message.h"
 
 void sms_manager_init(int cdma_flag, int enabled);
-// 1 when the read script printed something, 0 when it printed nothing.
-int sms_read(int index, InboxMessage* msg);
+// Reads the stored message at index into msg, decoded: 1 when the read
+// script printed something, 0 when it printed nothing.
+int sms_read(int index, StoredMessage* msg);
 void sms_del(int index);
 // Asks the modem how many messages its reading store holds (used) and how
 // many it can (total); false when it did not say.

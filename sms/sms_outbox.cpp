@@ -1,7 +1,6 @@
 #include "sms_outbox.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -10,7 +9,9 @@
 #include <unistd.h>
 
 #include "brenlow_state.h"
-#include "config.h"
+#include "clock_text.h"
+#include "files.h"
+#include "journal.h"
 #include "log.h"
 #include "outbox_files.h"
 #include "paths.h"
@@ -18,9 +19,9 @@
 #include "shown_text.h"
 #include "sms_manager.h"
 #include "spool_batch.h"
+#include "spool_line.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "sms_outbox.cpp";
 
 namespace {
@@ -32,7 +33,6 @@ constexpr const char* CURSOR_TEMP_PATH = "/tmp/sms_sending.pos.tmp";
 constexpr const char* RETRY_PATH = "/tmp/sms_retry";
 constexpr const char* RETRY_TEMP_PATH = "/tmp/sms_retry.tmp";
 constexpr const char* FAILED_PATH = "/tmp/sms_failed";
-constexpr const char* RECORD_PATH = "/etc/config/sms_record";
 // A refusal, failure or give-up note of the journal and the dead-letter file.
 constexpr int NOTE_SIZE = 160;
 // A line whose newline has not come for this long is sent as it stands (its
@@ -129,8 +129,8 @@ void give_up(const RetryEntry& entry, const SpoolLine& msg, const char* why)
     char reason[NOTE_SIZE];
     snprintf(reason, sizeof reason, "%s, last answer: %s", why, entry.answer[0] ? entry.answer : "none");
     dead_letter(entry.line, reason);
-    log_print(LOG_ERROR, "[%s %d] Error： send message given up after %d attempts (%s): (%s) to %s", LOG_UNIT,
-              __LINE__, entry.attempts, reason, Shown(msg.text).c_str(), Shown(msg.number).c_str());
+    LOG(LOG_ERROR, "Error： send message given up after %d attempts (%s): (%s) to %s", entry.attempts, reason,
+        Shown(msg.text).c_str(), Shown(msg.number).c_str());
 }
 
 // A line whose number may not reach the encoder is refused and noted.
@@ -140,8 +140,8 @@ bool refuse_bad_number(const SpoolLine& msg)
     if (bad < 0)
         return false;
     unsigned byte = static_cast<unsigned char>(msg.number[bad]);
-    log_print(LOG_ERROR, "[%s %d] Error： spool line refused, number %s holds byte 0x%02X at %d", LOG_UNIT, __LINE__,
-              Shown(msg.number).c_str(), byte, bad);
+    LOG(LOG_ERROR, "Error： spool line refused, number %s holds byte 0x%02X at %d", Shown(msg.number).c_str(), byte,
+        bad);
     char note[NOTE_SIZE];
     snprintf(note, sizeof note, "refused: number holds byte 0x%02X at %d", byte, bad);
     record_sent(msg.number, note);
@@ -158,15 +158,14 @@ Sending send_message(const SpoolLine& msg, const char* line, SendReport* report)
     if (report->outcome == SendOutcome::Sent) {
         brenlow.outbox.pause_due = true;
         record_sent(msg.number, msg.text);
-        log_print(LOG_INFO, "[%s %d] Info： send normal message (%s) to %s", LOG_UNIT, __LINE__,
-                  Shown(msg.text).c_str(), Shown(msg.number).c_str());
+        LOG(LOG_INFO, "Info： send normal message (%s) to %s", Shown(msg.text).c_str(), Shown(msg.number).c_str());
         return Sending::Sent;
     }
     char answer[SEND_ANSWER_SIZE];
     escape_controls(answer, sizeof answer, report->answer);
     if (report->outcome == SendOutcome::Unconfirmed) {
-        log_print(LOG_ERROR, "[%s %d] Error： send message unconfirmed, not sent again: (%s) to %s", LOG_UNIT,
-                  __LINE__, Shown(msg.text).c_str(), Shown(msg.number).c_str());
+        LOG(LOG_ERROR, "Error： send message unconfirmed, not sent again: (%s) to %s", Shown(msg.text).c_str(),
+            Shown(msg.number).c_str());
         char reason[NOTE_SIZE];
         snprintf(reason, sizeof reason, "unconfirmed: no final answer after the message, last answer: %s",
                  answer[0] ? answer : "none");
@@ -177,8 +176,7 @@ Sending send_message(const SpoolLine& msg, const char* line, SendReport* report)
         record_sent(msg.number, note);
         return Sending::Unconfirmed;
     }
-    log_print(LOG_ERROR, "[%s %d] Error： send message error:  (%s) to %s", LOG_UNIT, __LINE__,
-              Shown(msg.text).c_str(), Shown(msg.number).c_str());
+    LOG(LOG_ERROR, "Error： send message error:  (%s) to %s", Shown(msg.text).c_str(), Shown(msg.number).c_str());
     // Not an attempt: the modem never had the chance to take it.
     return brenlow.modem_lost ? Sending::ModemGone : Sending::Failed;
 }
@@ -210,8 +208,8 @@ RetryStep retry_step(RetryEntry* entry)
         return RetryStep::Done;
     }
     entry->next = now + retry_pause(entry->attempts);
-    log_print(LOG_INFO, "[%s %d] Info： message to %s tried %d times, next try in %lld s", LOG_UNIT, __LINE__,
-              Shown(msg.number).c_str(), entry->attempts, entry->next - now);
+    LOG(LOG_INFO, "Info： message to %s tried %d times, next try in %lld s", Shown(msg.number).c_str(), entry->attempts,
+        entry->next - now);
     return RetryStep::Again;
 }
 
@@ -252,8 +250,7 @@ bool queue_retry(const char* line, const SpoolLine& msg, const SendReport& repor
     }
     // Without the queue the message would be lost: the dead-letter file keeps it.
     if (retry_append(RootedPath(RETRY_PATH).c_str(), entry) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： cannot queue the message to %s for a retry", LOG_UNIT, __LINE__,
-                  Shown(msg.number).c_str());
+        LOG(LOG_ERROR, "Error： cannot queue the message to %s for a retry", Shown(msg.number).c_str());
         give_up(entry, msg, "retry queue not writable");
         return false;
     }
@@ -262,8 +259,8 @@ bool queue_retry(const char* line, const SpoolLine& msg, const SendReport& repor
     state.queued_end = end;
     if (state.retry_due <= 0 || entry.next < state.retry_due)
         state.retry_due = entry.next;
-    log_print(LOG_INFO, "[%s %d] Info： message to %s tried %d times, next try in %lld s", LOG_UNIT, __LINE__,
-              Shown(msg.number).c_str(), entry.attempts, entry.next - now);
+    LOG(LOG_INFO, "Info： message to %s tried %d times, next try in %lld s", Shown(msg.number).c_str(), entry.attempts,
+        entry.next - now);
     return true;
 }
 
@@ -280,13 +277,12 @@ LineOutcome handle_batch_line(const BatchLine& line, unsigned long long id)
     if (parsed == SpoolParse::NoComma)
         return LineOutcome::Done;
     if (parsed == SpoolParse::BadNumber) {
-        log_print(LOG_ERROR, "[%s %d] Error： bad phone number in spool line: %s", LOG_UNIT, __LINE__,
-                  Shown(line.text).c_str());
+        LOG(LOG_ERROR, "Error： bad phone number in spool line: %s", Shown(line.text).c_str());
         return LineOutcome::Done;
     }
     if (line.cut)
-        log_print(LOG_WARNING, "[%s %d] Warning： spool line to %s longer than %d bytes, its text is cut", LOG_UNIT,
-                  __LINE__, Shown(msg.number).c_str(), spool_line_size() - 1);
+        LOG(LOG_WARNING, "Warning： spool line to %s longer than %d bytes, its text is cut", Shown(msg.number).c_str(),
+            spool_line_size() - 1);
     if (refuse_bad_number(msg))
         return LineOutcome::Done;
     if (strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0)
@@ -294,9 +290,8 @@ LineOutcome handle_batch_line(const BatchLine& line, unsigned long long id)
     // Queued just before the last run was killed.
     if (id == brenlow.outbox.queued_id && line.end == brenlow.outbox.queued_end)
         return LineOutcome::Done;
-    log_print(LOG_DEBUG, "[%s %d] Debug： sendmessage() telnum:%s, msg:%s, i=%d, original_msg=%s", LOG_UNIT,
-              __LINE__, Shown(msg.number).c_str(), Shown(msg.text).c_str(), msg.comma,
-              Shown(line.text + msg.comma + 1).c_str());
+    LOG(LOG_DEBUG, "Debug： sendmessage() telnum:%s, msg:%s, i=%d, original_msg=%s", Shown(msg.number).c_str(),
+        Shown(msg.text).c_str(), msg.comma, Shown(line.text + msg.comma + 1).c_str());
     SendReport report;
     switch (send_message(msg, line.text, &report)) {
     case Sending::Sent:
@@ -319,7 +314,7 @@ bool save_batch_cursor(const BatchCursor& cur)
 {
     if (save_cursor(RootedPath(CURSOR_PATH).c_str(), RootedPath(CURSOR_TEMP_PATH).c_str(), cur) == 0)
         return true;
-    log_print(LOG_ERROR, "[%s %d] Error： cannot record how far the spool batch was sent", LOG_UNIT, __LINE__);
+    LOG(LOG_ERROR, "Error： cannot record how far the spool batch was sent");
     return false;
 }
 
@@ -387,8 +382,8 @@ BatchEnd after_last_line(int fd, LineRead read, const BatchLine& tail, BatchCurs
     if (read == LineRead::Tail) {
         if (quiet < SPOOL_STALE_S)
             return BatchEnd::Waiting;
-        log_print(LOG_WARNING, "[%s %d] Warning： spool line without its newline for %lld s, sent as it stands: %s",
-                  LOG_UNIT, __LINE__, quiet, Shown(tail.text).c_str());
+        LOG(LOG_WARNING, "Warning： spool line without its newline for %lld s, sent as it stands: %s", quiet,
+            Shown(tail.text).c_str());
         if (handle_batch_line(tail, cur->id) == LineOutcome::ModemGone)
             return BatchEnd::ModemGone;
         if (!pass_line(cur, tail.end))
@@ -397,8 +392,7 @@ BatchEnd after_last_line(int fd, LineRead read, const BatchLine& tail, BatchCurs
     if (held && !(spool_waits && quiet >= SPOOL_STALE_S))
         return BatchEnd::Waiting;
     if (held)
-        log_print(LOG_WARNING, "[%s %d] Warning： spool batch held open by a writer, unchanged for %lld s: let go",
-                  LOG_UNIT, __LINE__, quiet);
+        LOG(LOG_WARNING, "Warning： spool batch held open by a writer, unchanged for %lld s: let go", quiet);
     remove_batch();
     return BatchEnd::Finished;
 }
@@ -441,22 +435,6 @@ BatchEnd work_batch(BatchCursor* cur)
 
 } // namespace
 
-SpoolParse parse_spool_line(const char* line, SpoolLine* out, int text_max)
-{
-    memset(out, 0, sizeof *out);
-    const char* comma = strchr(line, ',');
-    if (!comma)
-        return SpoolParse::NoComma;
-    int len = static_cast<int>(comma - line);
-    out->comma = len;
-    if (len < 1 || len >= static_cast<int>(sizeof out->number))
-        return SpoolParse::BadNumber;
-    memcpy(out->number, line, len);
-    int max = text_max < static_cast<int>(sizeof out->text) - 1 ? text_max : static_cast<int>(sizeof out->text) - 1;
-    snprintf(out->text, max + 1, "%s", comma + 1);
-    return SpoolParse::Ok;
-}
-
 void sendmessage()
 {
     brenlow.outbox.pause_due = false;
@@ -474,27 +452,4 @@ void sendmessage()
         if (work_batch(&cur) != BatchEnd::Carried)
             return;
     }
-}
-
-void append_record_line(const char* format, ...)
-{
-    char line[RECORD_LINE_SIZE];
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n < 0)
-        return;
-    // A cut line still ends its line, so the next event starts a line of its own.
-    if (n >= static_cast<int>(sizeof line))
-        line[sizeof line - 2] = '\n';
-    append_text_file(RECORD_PATH, line);
-}
-
-void record_sent(const char* number, const char* text)
-{
-    char now[32] = {};
-    get_datetime_str(now);
-    append_record_line("Sent SMS: receiver: %s; time: %s; msg: %s.\n", Shown(number).c_str(), now,
-                       Shown(text).c_str());
 }

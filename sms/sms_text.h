@@ -1,20 +1,19 @@
-// The unicode option's inbox: stored messages read as UTF-8 text of any
-// length with their concatenation header, and long messages joined before
-// they are handled.
+// Long messages of the unicode option: their parts held in a file until the
+// whole message has arrived, then joined.
 #pragma once
 
 #include "inbox_message.h"
+#include "sms_concat.h"
 
-// Decode the read script's PDU text into msg (its text cut on a character
-// boundary) and keep the whole text and the header for inbox_take_text.
-// Return 1, as the read operations do for a printed PDU.
-int gsm_take_text_pdu(const char* pdu, InboxMessage* msg);
-int cdma_take_text_pdu(const char* pdu, InboxMessage* msg);
-
-// Handles the message just read at index the option's way: a whole message
-// at once, a part held (and deleted from the modem once it is kept), a
-// completed message joined. Returns 0 when nothing was kept for it, so the
-// inbox handles msg as ever.
-int inbox_take_text(int index, const InboxMessage* msg);
-// Handles the held messages whose missing parts are overdue; once a pass.
-void inbox_flush_due_parts();
+// Takes a message read from the store: true with the whole message in out
+// (one that is no part, the message the part completes, or a part that
+// cannot be held, alone); false when the part is held, on file, so that it
+// may leave the modem.
+bool join_message(const StoredMessage* msg, JoinedMessage* out);
+// A held message due to be handled with the parts it has: missing parts
+// overdue, or in the way of incoming for lack of room (null at the start of
+// a pass). Nothing is due for an incoming message that is no part.
+bool join_take_due(const StoredMessage* incoming, JoinedMessage* out);
+// The held parts to their file, once the message taken out of them was
+// handled: a restart in between handles it again rather than losing it.
+void join_handled();

@@ -6,10 +6,7 @@
 
 #include <cstdio>
 
-#include "brenlow_state.h"
-
-// A spool line with the unicode option: number, comma, whole text, terminator.
-constexpr int SPOOL_TEXT_LINE_SIZE = SPOOL_NUMBER_SIZE + SPOOL_TEXT_SIZE;
+#include "spool_line.h"
 
 struct BatchCursor {
     // Batch the cursor belongs to; 0 for the spool about to become the batch.

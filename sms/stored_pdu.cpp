@@ -6,15 +6,12 @@
 
 #include "at_channel.h"
 #include "brenlow_state.h"
-#include "config.h"
 #include "log.h"
 #include "paths.h"
+#include "shell.h"
 #include "shell_quote.h"
 #include "shown_text.h"
-#include "sms_config.h"
 
-// Unit name in the prefix of this file's log lines: the manager's, where
-// these steps were before both halves shared them.
 constexpr char LOG_UNIT[] = "sms_manager.cpp";
 
 namespace {
@@ -44,14 +41,12 @@ int read_stored_pdu(int index, const char* script, char* output, int size)
 {
     char cmd[READ_COMMAND_SIZE] = {};
     if (build_read_command(cmd, sizeof cmd, index, script) != 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： read command too long for device %s", LOG_UNIT, __LINE__,
-                  Shown(get_device_path()).c_str());
+        LOG(LOG_ERROR, "Error： read command too long for device %s", Shown(get_device_path()).c_str());
         return 0;
     }
-    log_print(LOG_DEBUG, "[%s %d] Debug： command %s is sent", LOG_UNIT, __LINE__, Shown(cmd).c_str());
+    LOG(LOG_DEBUG, "Debug： command %s is sent", Shown(cmd).c_str());
     run_cmd_line(cmd, output, size);
-    copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output, size);
-    log_print(LOG_DEBUG, "[%s %d] Debug： command res=%s", LOG_UNIT, __LINE__, Shown(output).c_str());
+    LOG(LOG_DEBUG, "Debug： command res=%s", Shown(output).c_str());
     return output[0] != '\0';
 }
 
@@ -103,16 +98,7 @@ void copy_text(char* out, size_t size, const char* text, size_t field)
     out[len] = '\0';
 }
 
-void take_decoded(InboxMessage* msg, const char* sca, const char* tpa, int pid, const char* text, const char* scts)
-{
-    log_print(LOG_DEBUG, "[%s %d] Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", LOG_UNIT,
-              __LINE__, Shown(sca).c_str(), Shown(tpa).c_str(), pid, Shown(text).c_str(), Shown(scts).c_str());
-    copy_text(msg->sender, sizeof msg->sender, tpa, strlen(tpa));
-    copy_text(msg->stamp, sizeof msg->stamp, scts, strlen(scts));
-    copy_text(msg->text, sizeof msg->text, text, strlen(text));
-}
-
-void take_decoded_fields(InboxMessage* msg, const DecodedFields& fields)
+void take_decoded_fields(StoredMessage* msg, const DecodedFields& fields)
 {
     char sca[DECODED_NUMBER_MAX + 1] = {};
     char tpa[DECODED_NUMBER_MAX + 1] = {};
@@ -122,16 +108,8 @@ void take_decoded_fields(InboxMessage* msg, const DecodedFields& fields)
     copy_text(tpa, sizeof tpa, fields.tpa, fields.tpa_size);
     copy_text(scts, sizeof scts, fields.scts, fields.scts_size);
     copy_text(text, sizeof text, fields.text, fields.text_size);
-    take_decoded(msg, sca, tpa, fields.pid, text, scts);
-}
-
-int read_stored_message(int index, const char* script, const StoredDecoders& decoders, InboxMessage* msg)
-{
-    char output[READ_OUTPUT_SIZE] = {};
-    if (!read_stored_pdu(index, script, output, sizeof output))
-        return 0;
-    if (get_sms_config()->unicode == 1)
-        return decoders.take_text(output, msg);
-    decoders.take_stored(output, msg);
-    return 1;
+    LOG(LOG_DEBUG, "Debug： short message : sca:%s, tpa:%s, tp_PID: %d, tp_ud:%s, scts:%s ", Shown(sca).c_str(),
+        Shown(tpa).c_str(), fields.pid, Shown(text).c_str(), Shown(scts).c_str());
+    copy_text(msg->sender, sizeof msg->sender, tpa, sizeof tpa);
+    copy_text(msg->stamp, sizeof msg->stamp, scts, sizeof scts);
 }

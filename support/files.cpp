@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -37,4 +38,18 @@ int remove_file(const char* path)
 bool path_exists(const char* path)
 {
     return access(RootedPath(path).c_str(), F_OK) == 0;
+}
+
+bool write_all(int fd, const char* data, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
 }

@@ -38,5 +38,8 @@ int log_mutex_destroy();
 int log_lock(pthread_mutex_t* mutex);
 int log_unlock(pthread_mutex_t* mutex);
 
-// Every format starts with "[%s %d] ": each source file passes its own
-// constexpr LOG_UNIT there, so a file keeps its log lines when it is renamed.
+// Logs format after the "[unit line] " prefix. Each source file declares its
+// constexpr LOG_UNIT once, so a file keeps its log lines when it is renamed:
+// stored_pdu.cpp, gsm_submit.cpp, cdma_text.cpp and cdma_encode.cpp keep the
+// unit their lines carried before their code moved there.
+#define LOG(level, format, ...) log_print(level, "[%s %d] " format, LOG_UNIT, __LINE__, ##__VA_ARGS__)

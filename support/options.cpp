@@ -12,7 +12,6 @@
 #include "log.h"
 #include "uci_access.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "options.cpp";
 
 namespace {
@@ -142,8 +141,10 @@ void report(const OptionRow& row, const char* key, const char* text)
     bool refused = row.on_bad == OnBad::Refuse;
     char line[REPORT_SIZE];
     snprintf(line, sizeof line, "option %s '%s' is not %s, %s", key, shown, rule, refused ? "not started" : "ignored");
-    log_print(refused ? LOG_ERROR : LOG_WARNING, refused ? "[%s %d] Error： %s" : "[%s %d] Warning： %s", LOG_UNIT,
-              __LINE__, line);
+    if (refused)
+        LOG(LOG_ERROR, "Error： %s", line);
+    else
+        LOG(LOG_WARNING, "Warning： %s", line);
     if (log_get_output() != LOG_OUT_STDERR)
         fprintf(stderr, "%s\n", line);
 }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "files.h"
 #include "unique_fd.h"
 
 extern char** environ;
@@ -36,20 +37,6 @@ __attribute__((format(printf, 2, 3))) void add_line(UciBatch& batch, const char*
         uci_batch_run(batch);
     for (int i = 0; i < n; ++i)
         batch.text[batch.length++] = line[i];
-}
-
-bool write_all(int fd, const char* data, int size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<int>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -109,7 +96,7 @@ int uci_batch_run(UciBatch& batch)
     struct sigaction ignore = {}, previous;
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previous);
-    write_all(write_end.get(), batch.text, length);
+    write_all(write_end.get(), batch.text, static_cast<size_t>(length));
     write_end.reset();
     sigaction(SIGPIPE, &previous, nullptr);
     int status = 0;

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config.h"
+#include "files.h"
 #include "log.h"
 #include "paths.h"
+#include "shell.h"
 #include "state_writes.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "alarm.cpp";
 
 namespace {
@@ -56,7 +56,7 @@ void check_alarm(TrafficState& state)
         long long threshold = alarm_threshold_kb(s.datamax, p);
         if (used_kb < threshold)
             continue;
-        log_print(LOG_DEBUG, "[%s %d] Debug： check_alarm %lld,%lld (KB)", LOG_UNIT, __LINE__, used_kb, threshold);
+        LOG(LOG_DEBUG, "Debug： check_alarm %lld,%lld (KB)", used_kb, threshold);
         if (s.alarmsent < p) {
             s.alarmsent = p;
             write_option_ll(state, "alarmsent", p);
@@ -80,20 +80,18 @@ void send_alarm(TrafficState& state)
         // host name are configuration texts that may hold quotes or "$(".
         int len = format_alarm_line(line, sizeof line, number, s.hostname, s.datamax, s.used);
         append_text_file(SPOOL_PATH, line);
-        log_print(LOG_DEBUG, "[%s %d] Debug： send sms (%.*s) to (%s).", LOG_UNIT, __LINE__, len > 0 ? len - 1 : 0, line,
-                  number);
+        LOG(LOG_DEBUG, "Debug： send sms (%.*s) to (%s).", len > 0 ? len - 1 : 0, line, number);
     }
     size_t len = strlen(line);
     if (len > 0 && line[len - 1] == '\n')
         line[len - 1] = '\0';
-    log_print(LOG_INFO, "[%s %d] Info： send sms %s ", LOG_UNIT, __LINE__, line);
+    LOG(LOG_INFO, "Info： send sms %s ", line);
 }
 
 void check_allowance(TrafficState& state)
 {
     const TrafficSettings& s = state.settings;
-    log_print(LOG_DEBUG, "[%s %d] Debug： check if should shutdown used=%lld,max=%lld", LOG_UNIT, __LINE__, s.used,
-              s.datamax);
+    LOG(LOG_DEBUG, "Debug： check if should shutdown used=%lld,max=%lld", s.used, s.datamax);
     if (s.used / BYTES_PER_MB >= s.datamax)
         shutdown_mobile(state);
 }
@@ -106,7 +104,7 @@ void shutdown_mobile(TrafficState& state)
     commit_soon(state);
     flush_writes(state);
     run_cmd("/etc/init.d/harnd stop");
-    log_print(LOG_INFO, "[%s %d] Info： shutdown mobile interface", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： shutdown mobile interface");
     state.shut_down = 1;
 }
 

@@ -4,7 +4,6 @@
 
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "clock_watch.cpp";
 
 namespace {
@@ -37,6 +36,6 @@ ClockStep observe_clock(ClockWatch& w, long long wall, long long boot)
     w.offset = offset;
     if (!known || (moved <= CLOCK_STEP_SECONDS && moved >= -CLOCK_STEP_SECONDS))
         return ClockStep::None;
-    log_print(LOG_WARNING, "[%s %d] Warning： clock stepped by %lld s to %lld", LOG_UNIT, __LINE__, moved, wall);
+    LOG(LOG_WARNING, "Warning： clock stepped by %lld s to %lld", moved, wall);
     return moved > 0 ? ClockStep::Forward : ClockStep::Backward;
 }

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config.h"
 #include "settings.h"
 #include "state_writes.h"
+#include "uci_access.h"
 
 namespace {
 

@@ -9,17 +9,16 @@
 #include "baseline.h"
 #include "clock_watch.h"
 #include "daily.h"
-#include "config.h"
+#include "files.h"
 #include "log.h"
-#include "pidfile.h"
 #include "period.h"
+#include "pidfile.h"
 #include "settings.h"
 #include "speed.h"
+#include "state_writes.h"
 #include "status.h"
 #include "uci_check.h"
-#include "state_writes.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "main.cpp";
 
 namespace {
@@ -52,19 +51,13 @@ const char* reset_marker(const TrafficState& state)
     return state.instance == 2 ? "/tmp/.mk_reset_used2" : "/tmp/.mk_reset_used1";
 }
 
-void write_pid_file(const char* path)
-{
-    if (!pidfile_write(path))
-        log_print(LOG_ERROR, "[%s %d] Error： Cannot create PID file: %s.\n", LOG_UNIT, __LINE__, path);
-}
-
 // An outside party asks for a fresh count by creating the marker.
 void reset_by_marker(TrafficState& state)
 {
     const char* marker = reset_marker(state);
     if (!path_exists(marker))
         return;
-    log_print(LOG_ERROR, "[%s %d] Error： traffic limit reset used", LOG_UNIT, __LINE__);
+    LOG(LOG_ERROR, "Error： traffic limit reset used");
     state.settings.used = 0;
     state.settings.alarmsent = 0;
     // A fresh count: nothing before it is to be placed or taken back.
@@ -104,9 +97,9 @@ ReadingResult account(TrafficState& state, long long tx, long long rx, int ifind
     ReadingResult r = account_reading(s, tx, rx, ifindex, (elapsed > 0 ? elapsed : 1) * LINK_BYTES_PER_SECOND_MAX);
     if (!state.clock.set)
         state.clock.unplaced += r.added;
-    log_print(LOG_INFO, "[%s %d] Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", LOG_UNIT,
-              __LINE__, state.instance, used_before, tx + rx, r.added);
-    log_print(LOG_DEBUG, "[%s %d] Debug： ul speed=%f, dl speed = %f", LOG_UNIT, __LINE__, r.ul_speed, r.dl_speed);
+    LOG(LOG_INFO, "Info： Traffic Limit %d used:%lld, ifconfig totally used:%lld,this used:%lld", state.instance,
+        used_before, tx + rx, r.added);
+    LOG(LOG_DEBUG, "Debug： ul speed=%f, dl speed = %f", r.ul_speed, r.dl_speed);
     char text[SPEED_TEXT_SIZE];
     snprintf(text, sizeof text, "%.2f", r.ul_speed);
     write_option_str(state, "ulspeed", text);
@@ -127,8 +120,7 @@ void check_period(TrafficState& state)
         return;
     if (!clock_is_set(wall)) {
         if (first || clock.set)
-            log_print(LOG_WARNING, "[%s %d] Warning： clock not set (%lld): bytes are counted, periods wait for it",
-                      LOG_UNIT, __LINE__, wall);
+            LOG(LOG_WARNING, "Warning： clock not set (%lld): bytes are counted, periods wait for it", wall);
         clock.set = false;
         return;
     }
@@ -150,7 +142,7 @@ void run_cycle(TrafficState& state)
     long long rx = 0;
     int ifindex = 0;
     if (get_used(state.interface, &tx, &rx, &ifindex) == -1) {
-        log_print(LOG_ERROR, "[%s %d] Error： get interface info failed %d", LOG_UNIT, __LINE__, state.instance);
+        LOG(LOG_ERROR, "Error： get interface info failed %d", state.instance);
         sleep(CYCLE_SECONDS);
         flush_writes(state);
         return;
@@ -158,9 +150,9 @@ void run_cycle(TrafficState& state)
     ReadingResult reading = account(state, tx, rx, ifindex);
     long long written = s.enabled == 1 ? s.used : 0;
     if (s.enabled == 1)
-        log_print(LOG_INFO, "[%s %d] Info： set used to %lld", LOG_UNIT, __LINE__, s.used);
+        LOG(LOG_INFO, "Info： set used to %lld", s.used);
     else
-        log_print(LOG_INFO, "[%s %d] Info： not enabled %lld", LOG_UNIT, __LINE__, s.used);
+        LOG(LOG_INFO, "Info： not enabled %lld", s.used);
     write_option_ll(state, "used", written);
     // A clock not yet set has no day to put the bytes in.
     if (s.enabled == 1 && state.clock.set)
@@ -186,7 +178,7 @@ void stop(TrafficState& state)
 {
     commit_soon(state);
     flush_writes(state);
-    log_print(LOG_INFO, "[%s %d] Info： traffic limit stopped, state committed", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： traffic limit stopped, state committed");
 }
 
 } // namespace
@@ -196,11 +188,10 @@ int main(int argc, char** argv)
     auto arg = [&](int i) { return i < argc ? argv[i] : ""; };
     // Before the first line, so that no line of this daemon lands in the shared default log.
     log_set_file("/var/log/mk.log");
-    log_print(LOG_INFO, "[%s %d] Info： starting traffic limit %d,%s,%s,%s,%s", LOG_UNIT, __LINE__, argc, arg(0), arg(1),
-              arg(2), arg(3));
+    LOG(LOG_INFO, "Info： starting traffic limit %d,%s,%s,%s,%s", argc, arg(0), arg(1), arg(2), arg(3));
     log_set_level(LOG_DEBUG);
     if (argc < 2 || !argv[1][0]) {
-        log_print(LOG_ERROR, "[%s %d] Error： no interface given", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： no interface given");
         fprintf(stderr, "usage: moskar interface pid-file [instance]\n");
         return 1;
     }
@@ -215,12 +206,11 @@ int main(int argc, char** argv)
     log_set_output(moskar.settings.debugoutput);
     char refusal[UCI_REFUSAL_SIZE];
     if (uci_package_refused(TRAFFIC_PACKAGE, refusal, sizeof refusal))
-        log_print(LOG_ERROR, "[%s %d] Error： cannot read UCI package %s, its options read as 0: %s", LOG_UNIT, __LINE__,
-                  TRAFFIC_PACKAGE, refusal);
+        LOG(LOG_ERROR, "Error： cannot read UCI package %s, its options read as 0: %s", TRAFFIC_PACKAGE, refusal);
     if (moskar.settings.enabled == 0)
-        log_print(LOG_WARNING, "[%s %d] Warning： traffic limitation functionality is not enabled", LOG_UNIT, __LINE__);
-    if (argc >= 3 && argv[2][0])
-        write_pid_file(argv[2]);
+        LOG(LOG_WARNING, "Warning： traffic limitation functionality is not enabled");
+    if (argc >= 3 && argv[2][0] && !pidfile_write(argv[2]))
+        LOG(LOG_ERROR, "Error： Cannot create PID file: %s.\n", argv[2]);
     read_boot_id(moskar.boot_id, sizeof moskar.boot_id);
     handle_stop_signals();
     while (!stop_requested)

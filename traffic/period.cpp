@@ -5,11 +5,9 @@
 #include <cstring>
 
 #include "alarm.h"
-#include "config.h"
 #include "log.h"
 #include "state_writes.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "period.cpp";
 
 namespace {
@@ -37,15 +35,15 @@ struct tm local_tm(long long seconds)
 void log_now(long long now)
 {
     struct tm t = local_tm(now);
-    log_print(LOG_INFO, "[%s %d] Info： check_time_up() now is %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT, __LINE__,
-              t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
+    LOG(LOG_INFO, "Info： check_time_up() now is %d-%02d-%02d %02d:%02d:%02d %d", t.tm_year + 1900, t.tm_mon + 1,
+        t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
 
 void log_month_end(long long end)
 {
     struct tm t = local_tm(end);
-    log_print(LOG_INFO, "[%s %d] Info： clear data for period Month end at %d-%02d-%02d %02d:%02d:%02d %d", LOG_UNIT,
-              __LINE__, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
+    LOG(LOG_INFO, "Info： clear data for period Month end at %d-%02d-%02d %02d:%02d:%02d %d", t.tm_year + 1900,
+        t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
 }
 
 // The new period's state: end written, alarm and shutdown of the period cleared.
@@ -57,14 +55,14 @@ void start_new_period(TrafficState& state)
     write_option_int(state, "force_shutdown", 0);
     s.alarmsent = 0;
     write_option_ll(state, "alarmsent", 0);
-    log_print(LOG_INFO, "[%s %d] Info： set new endtime and clear used", LOG_UNIT, __LINE__);
+    LOG(LOG_INFO, "Info： set new endtime and clear used");
     remove_forcecellup();
 
     struct tm t = local_tm(s.endtime);
     char readable[READABLE_END_SIZE];
     format_readable_end(readable, sizeof readable, s.endtime);
-    log_print(LOG_INFO, "[%s %d] Info： check_timeup() %lld, endtime is %d-%d-%d %d:%d:%d %d", LOG_UNIT, __LINE__,
-              s.endtime, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
+    LOG(LOG_INFO, "Info： check_timeup() %lld, endtime is %d-%d-%d %d:%d:%d %d", s.endtime, t.tm_year + 1900,
+        t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday);
     write_option_str(state, "rendtime", readable);
     commit_soon(state);
 }
@@ -131,11 +129,11 @@ void format_readable_end(char* out, int size, long long end)
 
 void check_time_up(TrafficState& state, long long now)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up()", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： check_time_up()");
     TrafficSettings& s = state.settings;
     if (now < s.endtime)
         return;
-    log_print(LOG_INFO, "[%s %d] Info： check_time_up() %lld,%lld", LOG_UNIT, __LINE__, s.endtime, now);
+    LOG(LOG_INFO, "Info： check_time_up() %lld,%lld", s.endtime, now);
     log_now(now);
 
     long long end = 0;
@@ -143,8 +141,7 @@ void check_time_up(TrafficState& state, long long now)
     bool changed = false;
     switch (next_period_end(s, now, &end)) {
     case PeriodEnd::BadHour:
-        log_print(LOG_ERROR, "[%s %d] Error： invalid traffic limit configration start time %s", LOG_UNIT, __LINE__,
-                  s.start_hour);
+        LOG(LOG_ERROR, "Error： invalid traffic limit configration start time %s", s.start_hour);
         return;
     case PeriodEnd::Computed:
         // Bytes counted before the clock was set were counted in the period it landed in.
@@ -154,9 +151,9 @@ void check_time_up(TrafficState& state, long long now)
         if (strcmp(s.period, "month") == 0)
             log_month_end(end);
         else if (strcmp(s.period, "week") == 0)
-            log_print(LOG_INFO, "[%s %d] Info： clear data for period Week", LOG_UNIT, __LINE__);
+            LOG(LOG_INFO, "Info： clear data for period Week");
         else
-            log_print(LOG_INFO, "[%s %d] Info： clear data for period Day", LOG_UNIT, __LINE__);
+            LOG(LOG_INFO, "Info： clear data for period Day");
         break;
     case PeriodEnd::Unknown:
         break;
@@ -166,9 +163,8 @@ void check_time_up(TrafficState& state, long long now)
     if (changed || s.used == 0)
         start_new_period(state);
     if (changed && s.used > 0)
-        log_print(LOG_INFO, "[%s %d] Info： %lld bytes counted before the clock was set stay in the new period",
-                  LOG_UNIT, __LINE__, s.used);
-    log_print(LOG_DEBUG, "[%s %d] Debug： check_time_up() done", LOG_UNIT, __LINE__);
+        LOG(LOG_INFO, "Info： %lld bytes counted before the clock was set stay in the new period", s.used);
+    LOG(LOG_DEBUG, "Debug： check_time_up() done");
 }
 
 void bring_end_back(TrafficState& state, long long now, bool far_only)
@@ -184,8 +180,8 @@ void bring_end_back(TrafficState& state, long long now, bool far_only)
             write_option_ll(state, "alarmsent", s.alarmsent);
         }
         change.valid = false;
-        log_print(LOG_INFO, "[%s %d] Info： clock back before %lld: the period change there is taken back, used %lld",
-                  LOG_UNIT, __LINE__, s.endtime, s.used);
+        LOG(LOG_INFO, "Info： clock back before %lld: the period change there is taken back, used %lld", s.endtime,
+            s.used);
         store_end(state);
     }
     long long end = 0;
@@ -197,8 +193,7 @@ void bring_end_back(TrafficState& state, long long now, bool far_only)
         return;
     if (s.endtime <= limit)
         return;
-    log_print(LOG_INFO, "[%s %d] Info： period end %lld lies past the clock's period: moved to %lld", LOG_UNIT,
-              __LINE__, s.endtime, end);
+    LOG(LOG_INFO, "Info： period end %lld lies past the clock's period: moved to %lld", s.endtime, end);
     s.endtime = end;
     store_end(state);
 }

@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config.h"
 #include "log.h"
 #include "options.h"
+#include "uci_access.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "settings.cpp";
 
 namespace {
@@ -99,13 +98,13 @@ void select_instance(TrafficState& state, const char* instance_arg)
 
 void sort_percent(TrafficSettings& settings, const char* text)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： sort_percent %s", LOG_UNIT, __LINE__, text);
+    LOG(LOG_DEBUG, "Debug： sort_percent %s", text);
     int slots[PERCENT_SLOTS] = {};
     int accepted = 0;
     const char* p = text;
     char word[PERCENT_TEXT_SIZE];
     while (accepted < PERCENT_SLOTS && next_word(p, word, sizeof word)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： index=%d,str=%s.", LOG_UNIT, __LINE__, accepted, word);
+        LOG(LOG_DEBUG, "Debug： index=%d,str=%s.", accepted, word);
         int value;
         if (option_number(word, 1, OPTION_COUNT_MAX, &value))
             slots[accepted++] = value;
@@ -116,19 +115,18 @@ void sort_percent(TrafficSettings& settings, const char* text)
     for (int value : slots)
         if (value > 0)
             settings.percent[n++] = value;
-    log_print(LOG_DEBUG, "[%s %d] Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", LOG_UNIT,
-              __LINE__, slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6], slots[7],
-              slots[8], slots[9], slots[10], slots[11]);
+    LOG(LOG_DEBUG, "Debug： percent content %d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", slots[0], slots[1], slots[2], slots[3],
+        slots[4], slots[5], slots[6], slots[7], slots[8], slots[9], slots[10], slots[11]);
     const long long* q = settings.percent;
-    log_print(LOG_DEBUG, "[%s %d] Debug： percent %lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld", LOG_UNIT,
-              __LINE__, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
+    LOG(LOG_DEBUG, "Debug： percent %lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld", q[0], q[1], q[2], q[3],
+        q[4], q[5], q[6], q[7], q[8], q[9], q[10], q[11]);
 }
 
 const OptionTable TRAFFIC_OPTIONS = {TRAFFIC_PACKAGE, nullptr, ROWS, sizeof ROWS / sizeof ROWS[0]};
 
 int prepare_config(TrafficState& state)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config()", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： prepare_config()");
     TrafficSettings& s = state.settings;
     // The host name survives: a missing option keeps the one read before.
     char hostname[HOSTNAME_SIZE];
@@ -139,6 +137,6 @@ int prepare_config(TrafficState& state)
     int refused = load_options(TRAFFIC_OPTIONS, &s, state.section);
     get_data_str("system.@system[0].hostname", s.hostname, sizeof s.hostname);
     s.last_total = 0;
-    log_print(LOG_DEBUG, "[%s %d] Debug： prepare_config() done ", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： prepare_config() done ");
     return refused;
 }

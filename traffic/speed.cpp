@@ -14,7 +14,6 @@
 #include "socket_open.h"
 #include "unique_fd.h"
 
-// Unit name in the prefix of this file's log lines.
 constexpr char LOG_UNIT[] = "speed.cpp";
 
 namespace {
@@ -115,7 +114,7 @@ int get_if_dbytes(ndev* dev)
     static unsigned char reply[LINK_REPLY_SIZE];
     ssize_t n = request_link(dev, reply, sizeof reply);
     if (n < 0) {
-        log_print(LOG_ERROR, "[%s %d] Error： Get Interface Address Fail:", LOG_UNIT, __LINE__);
+        LOG(LOG_ERROR, "Error： Get Interface Address Fail:");
         return -1;
     }
     // An error answer (no such interface) parses as no link.
@@ -124,20 +123,20 @@ int get_if_dbytes(ndev* dev)
 
 int get_used(const char* ifname, long long* tx, long long* rx, int* ifindex)
 {
-    log_print(LOG_DEBUG, "[%s %d] Debug： get_used(%s)", LOG_UNIT, __LINE__, ifname);
+    LOG(LOG_DEBUG, "Debug： get_used(%s)", ifname);
     ndev dev;
     memset(&dev, 0, sizeof dev);
     // A longer name is no kernel interface; cut, it could match another one.
     int n = snprintf(dev.name, sizeof dev.name, "%s", ifname);
     if (n <= 0 || n >= IF_NAME_SIZE || get_if_dbytes(&dev) != 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： get used Fail", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： get used Fail");
         return -1;
     }
     // Past 2^63 a byte counter is no counter: it would turn negative here.
     *tx = static_cast<long long>(dev.tx & INT64_MAX);
     *rx = static_cast<long long>(dev.rx & INT64_MAX);
     *ifindex = dev.ifindex;
-    log_print(LOG_DEBUG, "[%s %d] Debug： get_used() done ", LOG_UNIT, __LINE__);
+    LOG(LOG_DEBUG, "Debug： get_used() done ");
     return 0;
 }
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "config.h"
 #include "keepalive.h"
+#include "shell.h"
 #include "shell_quote.h"
 #include "syslog_log.h"
 #include "watchdog.h"

@@ -7,7 +7,6 @@
 
 #include "registry.h"
 #include "syslog_log.h"
-#include "watch.h"
 #include "watchdog.h"
 
 namespace {
@@ -35,6 +34,13 @@ void close_capture(std::atomic<pcap_t*>* slot, bool loops_may_run)
 }
 
 } // namespace
+
+void stop_signals(sigset_t* set)
+{
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGTERM);
+}
 
 void cleanup_and_exit(int status)
 {

@@ -62,13 +62,6 @@ const char* signal_name(int sig) { return sig == SIGTERM ? "SIGTERM" : "SIGINT";
 
 } // namespace
 
-void stop_signals(sigset_t* set)
-{
-    sigemptyset(set);
-    sigaddset(set, SIGINT);
-    sigaddset(set, SIGTERM);
-}
-
 void stop_handler(int sig)
 {
     watch.stop_requested = 1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -103,3 +104,5 @@ void watch_state_reset();
 // The one exit of the watchdog after start: registry line, sockets, capture
 // handles, closing log line, then exit(status).
 [[noreturn]] void cleanup_and_exit(int status);
+// The signals that stop the watch (SIGINT, SIGTERM), for blocking them.
+void stop_signals(sigset_t* set);

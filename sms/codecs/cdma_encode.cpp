@@ -7,8 +7,6 @@
 #include "cdma_transport.h"
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines: the name they printed before
-// the file was named for its role.
 constexpr char LOG_UNIT[] = "zolt_sms_pdu.cpp";
 
 namespace {
@@ -140,15 +138,14 @@ void apply_port_header(const CdmaShortMessage* msg, CdmaSmsMessage* m)
 int ascii_to_pbcd(uint8_t* out, const char* number, int length)
 {
     if (length > CDMA_NUMBER_DIGITS_MAX) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： error, numDigs=%d", LOG_UNIT, __LINE__, length);
+        LOG(LOG_DEBUG, "Debug： error, numDigs=%d", length);
         return 0;
     }
     for (int i = 0; i < length; i++) {
         int code = dtmf_code(number[i]);
         if (code < 0) {
             if (i % 2 == 0)
-                log_print(LOG_DEBUG, "[%s %d] Debug： p_src[%d]=%02x, %02x", LOG_UNIT, __LINE__, i,
-                          static_cast<unsigned char>(number[i]), code);
+                LOG(LOG_DEBUG, "Debug： p_src[%d]=%02x, %02x", i, static_cast<unsigned char>(number[i]), code);
             return 0;
         }
         if (i % 2 == 0)
@@ -175,7 +172,7 @@ int cdma_encode_pdu(CdmaShortMessage* msg, char* pdu)
 
     int digits = static_cast<int>(strnlen(msg->tpa, sizeof msg->tpa));
     if (!ascii_to_pbcd(m->address.chars, msg->tpa, digits)) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ascii_to_pbcd error", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： ascii_to_pbcd error");
         return 0;
     }
 
@@ -202,12 +199,11 @@ int cdma_encode_pdu(CdmaShortMessage* msg, char* pdu)
     fill_user_data(msg, offset, count, encoding, &m->user_data[0]);
     apply_port_header(msg, m);
 
-    log_print(LOG_DEBUG, "[%s %d] Debug： ***PDU Generate Teleservice ID = %d", LOG_UNIT, __LINE__,
-              static_cast<int>(m->teleservice_id));
+    LOG(LOG_DEBUG, "Debug： ***PDU Generate Teleservice ID = %d", static_cast<int>(m->teleservice_id));
     m->present |= CDMA_HAS_MC_TIME;
     uint8_t length = 0;
     if (cdma_build_transport(m, buffers.encode_octets, &length) < 0) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： message too long for one transport message", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： message too long for one transport message");
         return 0;
     }
 

@@ -8,10 +8,9 @@
 #include "cdma_bits.h"
 #include "cdma_transport.h"
 #include "gsm_alphabet.h"
+#include "gsm_pdu.h"
 #include "log.h"
 
-// Unit name in the prefix of this file's log lines: the name they printed before
-// the file was named for its role.
 constexpr char LOG_UNIT[] = "zolt_sms_pdu.cpp";
 
 namespace {
@@ -31,13 +30,6 @@ struct DecodeBuffers {
     CdmaSmsMessage parsed;
 };
 DecodeBuffers buffers;
-
-int cdma_hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    return (c & 0x0F) + 9;
-}
 
 // Concatenation header 05 00 03 or 06 08 04 at the start of octet data.
 void find_octet_header(const uint8_t* ud, CdmaShortMessage* msg)
@@ -81,18 +73,17 @@ void extract_ascii7(const CdmaUserData& ud, CdmaShortMessage* msg)
         memcpy(msg->tp_ud, d, 6);
         unpack_septets(d, 6 * 8 + 1, nf > 7 ? nf - 7 : 0, msg->tp_ud + 6);
         msg->msgLen = nf > 0 ? nf - 1 : 0;
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 8bit 503, ref:%d, seg:%d, curSeg:%d",
-                  LOG_UNIT, __LINE__, msg->ref, msg->seg, msg->curSeg);
+        LOG(LOG_DEBUG, "Debug： ***deliver SMS 8bit 503, ref:%d, seg:%d, curSeg:%d", msg->ref, msg->seg, msg->curSeg);
     } else if (septet(0) == 5 && septet(1) == 0 && septet(2) == 3) {
         msg->ref = septet(3);
         msg->seg = septet(4);
         msg->curSeg = septet(5);
         unpack_septets(d, 0, nf, msg->tp_ud);
         const unsigned char* t = reinterpret_cast<const unsigned char*>(msg->tp_ud);
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS 7bit 503, ref:%d, seg:%d, curSeg:%d, firstbit:%x",
-                  LOG_UNIT, __LINE__, msg->ref, msg->seg, msg->curSeg, t[0]);
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***deliver SMS, front bit %x %x %x %x %x %x %x %x %x",
-                  LOG_UNIT, __LINE__, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]);
+        LOG(LOG_DEBUG, "Debug： ***deliver SMS 7bit 503, ref:%d, seg:%d, curSeg:%d, firstbit:%x", msg->ref, msg->seg,
+            msg->curSeg, t[0]);
+        LOG(LOG_DEBUG, "Debug： ***deliver SMS, front bit %x %x %x %x %x %x %x %x %x", t[0], t[1], t[2], t[3], t[4],
+            t[5], t[6], t[7], t[8]);
     } else if (septet(0) == 6 && septet(1) == 8 && septet(2) == 4) {
         // 16-bit reference written as septets: its low-order septet is kept.
         msg->ref = septet(4);
@@ -193,7 +184,7 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
 {
     CdmaUserData* ud = &parsed->user_data[0];
     if (ud->chars[0] == 0 && ud->chars[1] == 3) {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***Notice: Have a more Message Identifier", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： ***Notice: Have a more Message Identifier");
         BitReader r(ud->chars + 2, 3);
         parsed->bearer_msg_type = r.read(4);
         parsed->message_id = r.read(16);
@@ -204,13 +195,13 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
         int covered = cdma_parse_user_data(ud->chars + 7, expected < room ? expected : room,
                                            parsed->teleservice_id, &inner);
         if (covered != expected) {
-            log_print(LOG_DEBUG, "[%s %d] Debug： ***Error: Extract Usr Data Error", LOG_UNIT, __LINE__);
+            LOG(LOG_DEBUG, "Debug： ***Error: Extract Usr Data Error");
             memset(msg, 0, sizeof *msg);
             return -1;
         }
         *ud = inner;
     } else {
-        log_print(LOG_DEBUG, "[%s %d] Debug： ***Right , Only one Message Identifier", LOG_UNIT, __LINE__);
+        LOG(LOG_DEBUG, "Debug： ***Right , Only one Message Identifier");
     }
 
     const uint8_t* d = ud->chars;
@@ -232,11 +223,10 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
 
     const unsigned char* t = reinterpret_cast<const unsigned char*>(msg->tp_ud);
     auto tail = [&](int i) { return length - 1 - i >= 0 ? t[length - 1 - i] : 0; };
-    log_print(LOG_DEBUG,
-              "[%s %d] Debug： ***Entry ZoltSMSWDPDataDecode WDP Data: Segments %x curSeg %x DstPort %x "
-              "SrcPort %x  numFields %d msgLen %d  TPUD_HEAD %x %x %x %x %x %x --TPUD_TAIL   %x %x %x %x %x %x",
-              LOG_UNIT, __LINE__, msg->seg, msg->curSeg, msg->DstPort, msg->SrcPort, nf, msg->msgLen,
-              t[0], t[1], t[2], t[3], t[4], t[5], tail(0), tail(1), tail(2), tail(3), tail(4), tail(5));
+    LOG(LOG_DEBUG, "Debug： ***Entry ZoltSMSWDPDataDecode WDP Data: Segments %x curSeg %x DstPort %x "
+        "SrcPort %x  numFields %d msgLen %d  TPUD_HEAD %x %x %x %x %x %x --TPUD_TAIL   %x %x %x %x %x %x", msg->seg,
+        msg->curSeg, msg->DstPort, msg->SrcPort, nf, msg->msgLen, t[0], t[1], t[2], t[3], t[4], t[5], tail(0), tail(1),
+        tail(2), tail(3), tail(4), tail(5));
 
     if (parsed->teleservice_id == CDMA_TELESERVICE_WAP) {
         bool plain = false;
@@ -245,7 +235,7 @@ int ZoltSMSWDPDataDecode(CdmaSmsMessage* parsed, CdmaShortMessage* msg)
         if (!plain) {
             // Other ports carry a content-type octet in front of the data.
             msg->curSeg++;
-            log_print(LOG_DEBUG, "[%s %d] Debug： ***content_type %d", LOG_UNIT, __LINE__, t[0]);
+            LOG(LOG_DEBUG, "Debug： ***content_type %d", t[0]);
             if (length > 0) {
                 memmove(msg->tp_ud, msg->tp_ud + 1, length - 1);
                 msg->tp_ud[length - 1] = '\0';
@@ -266,8 +256,7 @@ void cdma_decode_pdu(const char* pdu, int length, CdmaShortMessage* msg)
     int chars = static_cast<int>(strnlen(pdu, length));
     int count = chars / 2;
     uint8_t* octets = buffers.decode_octets;
-    for (int i = 0; i < count; i++)
-        octets[i] = static_cast<uint8_t>((cdma_hex_digit(pdu[2 * i]) << 4) | cdma_hex_digit(pdu[2 * i + 1]));
+    hex_to_octets(pdu, octets, 2 * count);
 
     CdmaSmsMessage& parsed = buffers.parsed;
     cdma_parse_transport(octets, count, &parsed);

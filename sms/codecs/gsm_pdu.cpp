@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "text.h"
+
 namespace {
 
 // Longest run of semi-octets an address length octet can announce (255, made even).
@@ -11,18 +13,6 @@ constexpr int GSM_ADDRESS_DIGITS_MAX = 256;
 constexpr int GSM_UD_OCTETS_MAX = 255;
 constexpr int GSM_TEXT_MAX = sizeof(ShortMessage::tp_ud) - 1;
 constexpr int GSM_ADDRESS_MAX = sizeof(ShortMessage::tpa) - 1;
-
-// Value of a hex character as the modem's text is read: '0'-'9' their digit, every other
-// character its code minus 55 (so 'A'-'F' give 10-15), kept to the low eight bits.
-struct HexTable {
-    uint8_t value[256];
-    constexpr HexTable() : value()
-    {
-        for (int c = 0; c < 256; c++)
-            value[c] = static_cast<uint8_t>(c >= '0' && c <= '9' ? c - '0' : c - 55);
-    }
-};
-constexpr HexTable HEX;
 
 // Upper-case hex text of every octet value, two characters each.
 struct HexPairs {
@@ -37,11 +27,6 @@ struct HexPairs {
     }
 };
 constexpr HexPairs HEX_PAIRS;
-
-inline uint8_t hex_digit(char c)
-{
-    return HEX.value[static_cast<unsigned char>(c)];
-}
 
 // Position in the PDU text; nothing is ever read at or past its end.
 struct PduCursor {
@@ -126,7 +111,7 @@ int hex_to_octets(const char* text, uint8_t* out, int n)
     for (int i = 0; i < n; i += 2) {
         if (!text[i] || !text[i + 1])
             break;
-        out[i / 2] = static_cast<uint8_t>((hex_digit(text[i]) << 4) | hex_digit(text[i + 1]));
+        out[i / 2] = static_cast<uint8_t>((hex_digit_value(text[i]) << 4) | hex_digit_value(text[i + 1]));
     }
     return n / 2;
 }

@@ -3,11 +3,9 @@
 
 #include <cstring>
 
-#include "config.h"
 #include "log.h"
+#include "text.h"
 
-// Unit name in the prefix of this file's log lines: the name they printed before
-// the file was named for its role.
 constexpr char LOG_UNIT[] = "gsm_sms.cpp";
 
 namespace {
@@ -50,8 +48,7 @@ int encode_user_data(const ShortMessage* msg, uint8_t* ud, int* ud_octets)
         if (octets > GSM_UCS2_OCTETS_MAX)
             octets = GSM_UCS2_OCTETS_MAX;
         units[octets] = 0;
-        log_print(LOG_DEBUG, "[%s %d] Debug： pDst>>%s,%d", LOG_UNIT, __LINE__,
-                  reinterpret_cast<const char*>(units), octets);
+        LOG(LOG_DEBUG, "Debug： pDst>>%s,%d", reinterpret_cast<const char*>(units), octets);
         memcpy(ud, units, octets);
         *ud_octets = octets;
         return octets;

@@ -471,6 +471,9 @@ public:
     {
         if (server_pid_ > 0)
             sb_.stop(server_pid_);
+        // socat forks a child per connection, which outlives its parent
+        // while the link is down: end whatever still runs in the namespace.
+        run("ip netns pids " + ns_ + " | xargs -r kill -KILL");
         run("ip link del " + near_);
         run("ip netns del " + ns_);
     }

@@ -63,10 +63,10 @@ protected:
         box.uci_package("mobile", "config dev_info 'dev_info1'\n\toption strength '" + std::to_string(value) + "'\n");
     }
 
-    int inject(const std::string& from, const std::string& text, int index)
+    int inject(const std::string& from, const std::string& text, int index, const std::string& extra = "")
     {
         return box.shell("'" + sim_bin_path("modemsim") + "' inject --mode " + mode + " --store '" + store +
-                         "' --from " + from + " --text '" + text + "' --index " + std::to_string(index) +
+                         "' --from " + from + " --text '" + text + "' --index " + std::to_string(index) + extra +
                          " >/dev/null");
     }
 
@@ -451,6 +451,15 @@ TEST_P(BrenlowSim, MessagesWithoutSenderAreJournaledAndDeleted)
     EXPECT_NE(std::string::npos, record.find("[no sender, pdu ZZZZ]\n")) << record;
     EXPECT_NE(std::string::npos, record.find("[no sender, pdu 00]\n")) << record;
     EXPECT_NE(std::string::npos, box.read(LOG).find("Warning： stored message 0 has no sender, deleted: ZZZZ"));
+}
+
+TEST_P(BrenlowSim, TimeStampInTheHourAfterMidnightKeepsItsMinutes)
+{
+    configure("\toption smsack '0'\n");
+    ASSERT_EQ(0, inject(STRANGER, "late", 1, " --time 24/05/17,00:30:15"));
+    start();
+    std::string line = "Received SMS: sender: " + std::string(STRANGER) + "; time: 24-05-17 00:30:15; msg: late";
+    EXPECT_TRUE(box.wait_for_text(LOG, line, 40000)) << box.read(LOG);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, BrenlowSim, ::testing::Values("gsm", "cdma"),

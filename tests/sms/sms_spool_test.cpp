@@ -1,5 +1,3 @@
-#include "sms_spool.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,9 +9,12 @@
 
 #include "brenlow_state.h"
 #include "gsm_pdu.h"
+#include "journal.h"
 #include "line_reader.h"
 #include "shown_text.h"
+#include "sms_inbox.h"
 #include "sms_manager.h"
+#include "spool_line.h"
 #include "stored_pdu.h"
 
 TEST(SpoolLine, SplitsAtTheFirstCommaAndKeepsTheNewline)

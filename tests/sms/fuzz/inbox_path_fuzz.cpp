@@ -1,7 +1,8 @@
 // The line a read script prints, through the decoder of the mode into the
 // journal: one message always makes exactly one journal line. The first byte
-// picks the mode (odd: CDMA). The same bytes, as a modem's answer, go through
-// the readers of its verdict and its message count.
+// picks the mode (odd: CDMA) and the unicode option (bit 1). The same bytes,
+// as a modem's answer, go through the readers of its verdict and its message
+// count.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,8 +12,8 @@
 #include "cdma_sms.h"
 #include "fuzz_setup.h"
 #include "gsm_sms.h"
+#include "journal.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
 #include "stored_pdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -33,22 +34,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     std::string output = fuzz::as_line(data + 1, size - 1, READ_OUTPUT_SIZE - 1);
     output = output.substr(0, output.find('\n'));
-    copy_text(brenlow.last_pdu, sizeof brenlow.last_pdu, output.c_str(), output.size());
-    InboxMessage msg;
+    StoredMessage msg;
     memset(&msg, 0, sizeof msg);
+    snprintf(msg.pdu, sizeof msg.pdu, "%s", output.c_str());
+    bool whole_text = data[0] & 2;
     if (cdma)
-        cdma_take_stored(output.c_str(), &msg);
+        cdma_decode_stored(&msg, whole_text);
     else
-        gsm_take_stored(output.c_str(), &msg);
+        gsm_decode_stored(&msg, whole_text);
     if (!memchr(msg.sender, 0, sizeof msg.sender) || !memchr(msg.stamp, 0, sizeof msg.stamp) ||
-        !memchr(msg.text, 0, sizeof msg.text))
+        !memchr(msg.text, 0, sizeof msg.text) || (!whole_text && strlen(msg.text) >= INBOX_TEXT_SIZE))
         abort();
+    InboxMessage record = {};
+    snprintf(record.sender, sizeof record.sender, "%s", msg.sender);
+    snprintf(record.text, sizeof record.text, "%s", msg.text);
     std::string journal = root + "/etc/config/sms_record";
     remove(journal.c_str());
     if (msg.sender[0] == '\0')
-        record_undeliverable(&msg);
+        record_undeliverable(&record, msg.pdu);
     else
-        record_received(&msg);
+        record_received(&record);
     FILE* f = fopen(journal.c_str(), "r");
     if (!f)
         abort();

@@ -13,7 +13,7 @@
 #include "gsm_pdu.h"
 #include "gsm_sms.h"
 #include "sms_manager.h"
-#include "sms_spool.h"
+#include "spool_line.h"
 #include "stored_pdu.h"
 
 namespace {
