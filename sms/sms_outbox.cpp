@@ -113,11 +113,16 @@ void dead_letter(const char* line, const char* reason)
     append_text_file(FAILED_PATH, entry);
 }
 
+bool is_last_sent(const SpoolLine& msg)
+{
+    return strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0;
+}
+
 // A message given up is no longer the last one handled: the owner may queue
 // it again, and the repeat test must not drop it then.
 void forget_sent(const SpoolLine& msg)
 {
-    if (strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0) {
+    if (is_last_sent(msg)) {
         brenlow.last_sent_number[0] = '\0';
         brenlow.last_sent_text[0] = '\0';
     }
@@ -285,7 +290,7 @@ LineOutcome handle_batch_line(const BatchLine& line, unsigned long long id)
             spool_line_size() - 1);
     if (refuse_bad_number(msg))
         return LineOutcome::Done;
-    if (strcmp(msg.number, brenlow.last_sent_number) == 0 && strcmp(msg.text, brenlow.last_sent_text) == 0)
+    if (is_last_sent(msg))
         return LineOutcome::Done;
     // Queued just before the last run was killed.
     if (id == brenlow.outbox.queued_id && line.end == brenlow.outbox.queued_end)
