@@ -24,7 +24,7 @@ export ROUTER_TEST_EMULATOR=qemu-mipsel
 
 trap mipsel_binfmt_release EXIT
 
-unit=(-R 'openwrt_needed_libs_test|support_test|support_options_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|outbox|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test')
+unit=(-R "openwrt_needed_libs_test|$MIPSEL_UNIT_TESTS")
 selection=("${unit[@]}")
 if mipsel_binfmt_register "$out"; then
     echo "qemu-mipsel registered with binfmt_misc"

@@ -33,6 +33,10 @@ mipsel_sysroot() {
     for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
 }
 
+# The unit tests both mipsel lanes run under qemu (a ctest -R pattern).
+# shellcheck disable=SC2034 # read by the lanes that source this file
+MIPSEL_UNIT_TESTS='support_test|support_options_test|pdu_test|codecs_fuzz_smoke|sms_(at_channel|config|handler|spool|outbox|rssi_alarm)_test|traffic_(period|counters|alarm)_test|tunnelwatch_(packet|entry)_test|gps_(nmea|clients)_test'
+
 # Configures and builds the tree for mipsel against that sysroot.
 mipsel_build() {
     local out=$1
